@@ -1,0 +1,166 @@
+// The exception family of the client-access layer, the per-thread status vector and the
+// numbered client errors that the layer raises itself.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <initializer_list>
+#include <string>
+
+namespace ibclient {
+
+// Common error base: every error the runner and its components raise derives from it.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const std::string& Message() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+    // The class name shown in the standard report of an unhandled error.
+    virtual const char* ClassName() const noexcept { return "Exception"; }
+
+private:
+    std::string message_;
+};
+
+class EDatabaseError : public Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EDatabaseError"; }
+};
+
+class EIBError : public EDatabaseError {
+public:
+    EIBError(int32_t sqlErrorCode, std::string message)
+        : EDatabaseError(std::move(message)), sqlErrorCode_(sqlErrorCode) {}
+    EIBError(int32_t sqlErrorCode, int32_t statusCode, std::string message)
+        : EDatabaseError(std::move(message)), sqlErrorCode_(sqlErrorCode), statusCode_(statusCode) {}
+    int32_t SQLErrorCode() const noexcept { return sqlErrorCode_; }
+    int32_t StatusCode() const noexcept { return statusCode_; }
+    const char* ClassName() const noexcept override { return "EIBError"; }
+
+private:
+    int32_t sqlErrorCode_ = 0;
+    int32_t statusCode_ = 0;
+};
+
+class EIBInterBaseError : public EIBError {
+public:
+    using EIBError::EIBError;
+    const char* ClassName() const noexcept override { return "EIBInterBaseError"; }
+};
+
+class EIBInterBaseRoleError : public EIBError {
+public:
+    using EIBError::EIBError;
+    const char* ClassName() const noexcept override { return "EIBInterBaseRoleError"; }
+};
+
+class EIBClientError : public EIBError {
+public:
+    using EIBError::EIBError;
+    const char* ClassName() const noexcept override { return "EIBClientError"; }
+};
+
+// An operating-system failure (a missing entry point of the client library).
+class EOSError : public Exception {
+public:
+    EOSError(int32_t errorCode, std::string message)
+        : Exception(std::move(message)), errorCode_(errorCode) {}
+    int32_t ErrorCode() const noexcept { return errorCode_; }
+    const char* ClassName() const noexcept override { return "EOSError"; }
+
+private:
+    int32_t errorCode_ = 0;
+};
+
+// The runtime's conversion errors (text to number, invalid timestamps).
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EConvertError"; }
+};
+
+// The runtime's list errors ("List index out of bounds (%d)").
+class EListError : public Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EListError"; }
+};
+
+// Numbers of the client errors the layer raises; the texts live in Errors.cpp.
+enum ClientError : int {
+    ceUnknownError = 0,
+    ceLibraryNotFound = 1,
+    ceIB60Feature = 3,
+    ceNotSupported = 4,
+    ceNotPermitted = 5,
+    ceOperationCancelled = 10,
+    ceDPBConstantNotSupported = 11,
+    ceTPBConstantNotSupported = 13,
+    ceDatabaseClosed = 15,
+    ceDatabaseOpen = 16,
+    ceDatabaseNameMissing = 17,
+    ceNotInTransaction = 18,
+    ceInTransaction = 19,
+    ceTimeoutNegative = 20,
+    ceNoDatabasesInTransaction = 21,
+    ceDatabaseNotAssigned = 24,
+    ceTransactionNotAssigned = 25,
+    ceXSQLDAIndexOutOfRange = 26,
+    ceInvalidStatementHandle = 30,
+    ceSQLOpen = 31,
+    ceSQLClosed = 32,
+    ceDatasetOpen = 33,
+    ceUnknownSQLDataType = 35,
+    ceInvalidDataConversion = 38,
+    ceBlobCannotBeRead = 40,
+    ceBlobCannotBeWritten = 41,
+    ceEmptyQuery = 42,
+    ceFieldNotFound = 46,
+    ceNotEditing = 47,
+    ceSQLParseError = 55,
+    ceEmptySQLStatement = 65,
+    ceIsASelectStatement = 66,
+    ceRequiredParamNotSet = 67,
+    ceInvalidSQLDialect = 87,
+    ceDPBConstantUnknown = 114,
+    ceTPBConstantUnknown = 115,
+    ceCannotGetPlan = 116,
+    ceFieldSizeMismatch = 117,
+    ceStringTooLarge = 119,
+};
+
+// The client error table's text for a number (the unformatted template).
+const char* ClientErrorText(int number);
+
+// Formats the text of `number` (each "%s" or "%d" takes the next argument in order) and
+// raises EIBClientError with SQLErrorCode = number and StatusCode = 0.
+[[noreturn]] void RaiseClientError(int number, std::initializer_list<std::string> args = {});
+
+// One status entry; the same width as ISC_STATUS of the client library's header.
+using StatusEntry = intptr_t;
+
+// The calling thread's status vector (ISC_STATUS_ARRAY), passed to every client call.
+StatusEntry* StatusVector();
+
+// Composes the message of the calling thread's status vector and raises
+// EIBInterBaseError (or EIBInterBaseRoleError for SQL code -551).
+[[noreturn]] void RaiseStatusError();
+
+// The check applied to every client call's result: raises through RaiseStatusError when
+// `raiseOnError` is set and the result is greater than 0; returns the result.
+StatusEntry CheckStatus(StatusEntry result, bool raiseOnError);
+
+// True when the calling thread's status vector carries one of the given status codes.
+bool StatusVectorContains(std::initializer_list<StatusEntry> codes);
+
+// Process-wide message options, read under a lock.
+enum ErrorMessageOption : unsigned {
+    WithSQLCode = 1,
+    WithStatusText = 2,
+    WithSQLText = 4,
+};
+unsigned GetErrorMessageOptions();
+void SetErrorMessageOptions(unsigned options);
+
+}  // namespace ibclient

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, starts a local Firebird server, builds the project twice (plain,
+# and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both builds.
+set -uo pipefail
+cd "$(dirname "$0")"
+
+bash scripts/install-deps.sh || exit 1
+bash scripts/firebird-server.sh start || exit 1
+trap 'bash scripts/firebird-server.sh stop' EXIT
+
+jobs=$(nproc)
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+status=0
+run_build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return 1
+  cmake --build "$dir" -j "$jobs" || return 1
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+echo "=== plain build ==="
+run_build build || status=1
+echo "=== sanitizer build (ASan + UBSan) ==="
+run_build build-asan -DDBU_SANITIZE=ON -DDBU_BUILD_BENCH=OFF || status=1
+
+if [ $status -ne 0 ]; then
+  echo "TESTS FAILED"
+fi
+exit $status

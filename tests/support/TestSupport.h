@@ -1,0 +1,61 @@
+// Fixtures shared by the test executables: temporary folders, real Firebird databases made
+// with isql-fb, child processes and whole-file reads and writes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under /tmp, readable and writable by everyone (so the Firebird server,
+// running as its own user, can open databases in it); removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    // Path of a file inside the folder.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct ProcessResult {
+    int exitCode = -1;  // exit status, or 128 + signal number when killed
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (a path) with the given arguments and working folder; waits for it.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
+                         const std::string& input = "");
+
+// Runs an isql-fb script (embedded unless the script connects to "localhost:...").
+// Returns isql-fb's output; fails the current test when isql-fb exits non-zero.
+std::string RunIsql(const std::string& script);
+
+// Same, for a script that works on an existing database (passed to isql-fb as argument).
+std::string RunIsqlOn(const std::string& database, const std::string& script);
+
+// Creates a database with the given SQL dialect and WIN1251 as default character set, then
+// runs `ddl` (statements terminated with ";") in it. `database` is a path or "localhost:path".
+void CreateDatabase(const std::string& database, int dialect = 1, const std::string& ddl = "");
+
+// True when a Firebird server answers on localhost:3050.
+bool ServerAvailable();
+
+// The runner's fixed SYSDBA password, used for "localhost:" connections.
+constexpr const char* kServerPassword = "quillfern";
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+
+// The built dbupgrade executable and the source tree.
+std::string ExecutablePath();
+std::string SourceDir();
+
+}  // namespace testsupport
