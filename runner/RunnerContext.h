@@ -1,0 +1,44 @@
+// The state one run of the upgrade runner shares between its steps: the log writer, the
+// error flag that decides SetupStatus, the user-notification sink and the single database and
+// transaction objects that serve every database of the list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace logging {
+class TLogger;
+}
+namespace ibclient {
+class TIBDatabase;
+class TIBTransaction;
+}  // namespace ibclient
+
+namespace runner {
+
+struct RunnerContext {
+    // The executable's full path (from /proc/self/exe) and the first command-line argument
+    // (empty when there is none).
+    std::string ExecutablePath;
+    std::string FirstArgument;
+
+    int32_t DebugMode = 1;
+    logging::TLogger* Log = nullptr;
+
+    // True once an error has occurred in this run; never reset. It alone decides SetupStatus.
+    bool ErrorFlag = false;
+
+    // Created by the database loop, reused for every entry of the list.
+    ibclient::TIBDatabase* Database = nullptr;
+    ibclient::TIBTransaction* Transaction = nullptr;
+
+    // Logs through the run's writer (no-op before the writer exists).
+    void LogMessage(int32_t level, std::string_view message) const;
+
+    // The user-notification sink: receives user-facing texts and discards them (the runner is
+    // unattended); kept as one place so the texts it is given stay visible in the code.
+    void Notify(std::string_view /*text*/) const noexcept {}
+};
+
+}  // namespace runner
