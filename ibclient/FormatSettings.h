@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 namespace ibclient {
 
@@ -38,5 +39,20 @@ void LoadFormatSettings();
 
 // Replaces the process-wide settings (tests use it to try other locales).
 void SetFormatSettings(const TFormatSettings& settings);
+
+// Translations of the C library's strftime formats (nl_langinfo) into pattern elements.
+struct TTranslatedFormat {
+    std::string Pattern;
+    char Separator = 0;  // the separator found between the fields; 0 when none was found
+};
+
+// D_FMT, e.g. "%d.%m.%Y" -> "dd/mm/yyyy" with separator '.'. Text that is neither a field
+// nor the separator is kept as quoted literal text.
+TTranslatedFormat TranslateDateFormat(std::string_view dateFormat);
+
+// The long time pattern from T_FMT (and T_FMT_AMPM, which "%r" stands for): "hh" or "h"
+// by the hour's leading zero, then ":mm:ss", with "AMPM " in front or " AMPM" appended for
+// a 12-hour clock; the separator is the one between hour and minute.
+TTranslatedFormat TranslateTimeFormat(std::string_view timeFormat, std::string_view ampmFormat);
 
 }  // namespace ibclient

@@ -1,0 +1,74 @@
+// The shared text conversions of field and column values: numbers, fixed-point values and
+// date-times to text and back, shaped by the locale format settings. Every conversion is
+// independent of the C library's locale; separators come from the settings passed in
+// (the process-wide settings by default).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ibclient/DateTime.h"
+#include "ibclient/FormatSettings.h"
+
+namespace ibclient {
+
+// ---- Numbers to text ----
+
+// General number format: the value to `digits` significant digits (ties away from zero),
+// trailing zeros dropped; fixed notation for magnitudes from 1E-4 up to, not including,
+// 1E15 (for 15 digits: exponent -3 <= e <= 15 of 0.d1d2.. x 10^e), otherwise "d.dddE-x"
+// without "+". Zero gives "0"; not-a-number and infinities give "NAN", "INF", "-INF".
+std::string FloatToText(double value, int digits = 15,
+                        const TFormatSettings& settings = FormatSettings());
+
+// Fixed-point text of a signed 64-bit count of ten-thousandths: "12.5", "100", "-0.25", "0".
+std::string CurrencyToText(int64_t value, const TFormatSettings& settings = FormatSettings());
+
+// Decimal integer text.
+std::string IntToText(int64_t value);
+
+// The double nearest to `value` written in fixed notation with `decimals` decimals and at
+// most 15 significant digits (ties away from zero). Used by the column getters for scaled
+// integers.
+double RoundToDecimals(double value, int decimals);
+
+// ---- Date-times to text ----
+
+// Formats a date-time by a pattern (d dd ddd dddd, m mm mmm mmmm, yy yyyy, h hh, n nn,
+// s ss, z zzz, AMPM, "/" ":", quoted text; letters case-insensitive; m/mm after an hour
+// element mean minutes; h/hh count 1..12 when the pattern holds AMPM).
+std::string FormatDateTime(std::string_view pattern, TDateTime value,
+                           const TFormatSettings& settings = FormatSettings());
+// The short date pattern.
+std::string DateToText(TDateTime value, const TFormatSettings& settings = FormatSettings());
+// The long time pattern.
+std::string TimeToText(TDateTime value, const TFormatSettings& settings = FormatSettings());
+// The short date, then a blank and the long time unless hour, minute and second are all
+// zero. Milliseconds never show.
+std::string DateTimeToText(TDateTime value, const TFormatSettings& settings = FormatSettings());
+
+// ---- Text to values (each raises EConvertError on text it cannot read) ----
+// Leading and trailing characters of code 32 or less are ignored.
+
+// Optional sign, digits, the settings' decimal separator, optional exponent "E[+-]digits".
+// "'%s' is not a valid floating point value".
+double TextToFloat(std::string_view text, const TFormatSettings& settings = FormatSettings());
+// Optional sign and decimal digits. "'%s' is not a valid integer value".
+int32_t TextToInt32(std::string_view text);
+int64_t TextToInt64(std::string_view text);
+// As TextToFloat, read exactly and rounded to four decimals (ties to even); the result is the
+// count of ten-thousandths. "'%s' is not a valid floating point value".
+int64_t TextToCurrency(std::string_view text, const TFormatSettings& settings = FormatSettings());
+// A date in the order of the short date pattern: day, month and year numbers separated by the
+// date separator (a missing year means the current year; a year of one or two digits lies
+// within 50 years of the current one). "'%s' is not a valid date".
+TDateTime TextToDate(std::string_view text, const TFormatSettings& settings = FormatSettings());
+// A time "h:n[:s[.z]]" with the time separator and an optional AM/PM marker.
+// "'%s' is not a valid time".
+TDateTime TextToTime(std::string_view text, const TFormatSettings& settings = FormatSettings());
+// A date optionally followed by a time, or a time alone. "'%s' is not a valid date and time".
+TDateTime TextToDateTime(std::string_view text,
+                         const TFormatSettings& settings = FormatSettings());
+
+}  // namespace ibclient
