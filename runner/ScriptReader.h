@@ -1,5 +1,15 @@
-// Runs the upgrade script once against the database the runner has just connected.
+// Runs the upgrade script once against the database the runner has just connected: the
+// script's path, the shared-read file with its line rules, and the loop that cuts the script
+// into statements at blank lines.
 #pragma once
+
+#include "ibclient/Errors.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 
 namespace runner {
 
@@ -10,4 +20,91 @@ struct RunnerContext;
 // an error ends the run early.
 void RunScript(RunnerContext& context);
 
-}  // namespace runner
+// A file error, numbered like the runtime's file errors: 2 "File not found", 3 "Invalid
+// filename", 4 "Too many open files", 5 "File access denied", 100 "Read beyond end of file",
+// 101 "Disk full", 106 "Invalid numeric input", any other number "I/O error <number>".
+class EInOutError : public ibclient::Exception {
+  public:
+    explicit EInOutError(int32_t errorCode);
+    int32_t ErrorCode() const noexcept { return errorCode_; }
+    const char* ClassName() const noexcept override { return "EInOutError"; }
+
+  private:
+    int32_t errorCode_;
+};
+
+// The message of a file error number.
+std::string FileErrorMessage(int32_t number);
+
+// The file error number of a failed system call's errno: ENOENT 2; ENOTDIR, ENAMETOOLONG and
+// ELOOP 3; EMFILE and ENFILE 4; EACCES, EPERM, EROFS, EISDIR and EWOULDBLOCK (the file is
+// locked by a writer) 5; ENOSPC and EDQUOT 101. Any other errno e gives 1000 + e, which keeps
+// it apart from the named numbers (EIO, errno 5, must not read "File access denied").
+int32_t FileErrorNumber(int errnoValue) noexcept;
+
+// The script to run: `firstArgument` when the extension of its last path component is ".sql"
+// in any ASCII letter case, otherwise `executablePath` with its extension replaced by ".sql".
+std::string ScriptPath(const std::string& executablePath, const std::string& firstArgument);
+
+// Owns one open file descriptor; closes it when destroyed.
+class FileDescriptor {
+  public:
+    FileDescriptor() noexcept = default;
+    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() { Reset(); }
+
+    int Get() const noexcept { return fd_; }
+    bool IsOpen() const noexcept { return fd_ >= 0; }
+    int Release() noexcept;
+    void Reset() noexcept;
+
+  private:
+    int fd_ = -1;
+};
+
+// The script file opened for reading while other writers are shut out (a shared flock; a
+// file that another process holds with an exclusive lock cannot be opened), read line by line.
+class TScriptFile {
+  public:
+    // Opens an existing regular file; raises EInOutError when that fails (a folder gives
+    // "File access denied").
+    explicit TScriptFile(const std::string& path);
+
+    // Reads the next line into `line`; false (and `line` empty) at the end of the file.
+    // A line ends at LF or CR LF, which are consumed; any other CR is dropped from the text;
+    // Ctrl-Z (code 26) ends the file; a last line without a line break counts. Lines have no
+    // length limit and all other bytes, NUL included, pass unchanged. Raises EInOutError when
+    // reading fails.
+    bool ReadLine(std::string& line);
+
+    // Closes the file (and so releases its lock); ReadLine then reports the end of the file.
+    void Close() noexcept;
+
+  private:
+    // Reads the next block; false when no more bytes come (end of file or Ctrl-Z).
+    bool Fill();
+
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+
+    FileDescriptor fd_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0; // first unread byte of the buffer
+    std::size_t end_ = 0;   // end of the valid bytes of the buffer
+    bool ended_ = false;    // no byte is read from the file any more
+};
+
+// Called with each collected statement (its lines joined by CR LF); its errors end the run.
+using StatementExecutor = std::function<void(const std::string& statement)>;
+
+// Reads the script of this run and hands every statement to `execute`: at each blank line
+// (a line of nothing but characters of code 32 or less) and once at the end, even with an
+// empty statement. When the script cannot be opened it sets ErrorFlag, logs the level-1
+// " error: coudn't open file " entry, notifies, and returns normally. Read errors and the
+// errors of `execute` propagate.
+void RunScriptFile(RunnerContext& context, const StatementExecutor& execute);
+
+} // namespace runner
