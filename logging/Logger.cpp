@@ -1,0 +1,126 @@
+// The log file writer: formatting of entries and their append to the log file.
+#include "logging/Logger.h"
+
+#include "ibclient/FormatSettings.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace logging {
+
+namespace {
+
+// How long an entry waits for another process's lock before it is written without one.
+// O_APPEND with a single write keeps the entry whole even then; the wait only bounds the
+// time a stuck lock holder can hold up an unattended run.
+constexpr auto kLockPatience = std::chrono::seconds(2);
+constexpr auto kLockRetryPause = std::chrono::milliseconds(1);
+
+// Owns one file descriptor; closing also drops the advisory lock taken on it.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Takes the exclusive advisory lock that other writers of the same file honour; false when
+// it could not be had within kLockPatience.
+bool LockForWriting(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kLockRetryPause);
+    }
+    return true;
+}
+
+void AppendEntry(const std::string& fileName, const std::string& entry) {
+    // Create-or-append, never truncate: entries of earlier runs and of other writers stay.
+    const FileDescriptor file(
+        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (file.Get() < 0) {
+        return;
+    }
+    LockForWriting(file.Get());
+    // One write normally takes the whole entry; the loop only continues after an interrupted
+    // or short write, still under the lock.
+    const char* data = entry.data();
+    std::size_t left = entry.size();
+    while (left > 0) {
+        const ssize_t written = ::write(file.Get(), data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
+
+TLogger::TLogger(std::string fileName, int32_t threshold)
+    : fileName_(std::move(fileName)), threshold_(threshold) {}
+
+void TLogger::Log(int32_t level, std::string_view message) noexcept {
+    if (level > threshold_) {
+        return;
+    }
+    try {
+        const std::lock_guard<std::mutex> guard(lock_);
+        AppendEntry(fileName_, FormatLogEntry(CurrentTimeStamp(), level, message));
+    } catch (...) {
+        // The writer never fails towards its caller; the entry is lost.
+    }
+}
+
+std::string FormatLogEntry(std::string_view timeStamp, int32_t level, std::string_view message) {
+    std::string entry;
+    entry.reserve(timeStamp.size() + message.size() + 24);
+    entry.append(timeStamp);
+    entry.append(" level ");
+    entry.append(std::to_string(level));
+    entry.append(":  ");
+    entry.append(message);
+    entry.append("\r\n");
+    return entry;
+}
+
+std::string CurrentTimeStamp() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    const char sep = ibclient::FormatSettings().TimeSeparator;
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d %02d%c%02d%c%02d.%03d", local.tm_mday,
+                  local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, sep, local.tm_min, sep,
+                  local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
+    return text;
+}
+
+}  // namespace logging
