@@ -42,7 +42,10 @@ struct ClientEntryPoints {
 };
 #pragma GCC diagnostic pop
 
-// Loads the library when it is not loaded yet; true when it is loaded now.
+// Loads the library when it is not loaded yet; true when it is loaded now. Looks in
+// DBU_CLIENT_LIBRARY (a file, exclusively) when set, else in the executable's own folder,
+// then through dlopen's search (libfbclient.so.2, libfbclient.so, libgds.so.0, libgds.so).
+// A library lacking a required entry point raises EOSError and is released again.
 bool TryLoadClientLibrary();
 
 // TryLoadClientLibrary, raising client error 1 when the library cannot be loaded.
@@ -57,7 +60,8 @@ void UnloadClientLibrary();
 // Size in bytes of an XSQLDA with n entries on this platform (XSQLDA_LENGTH).
 std::size_t XSQLDALength(int n);
 
-// The entry-point table of the loaded library; call only after RequireClientLibrary.
+// The entry-point table of the loaded library. Loads the library first when needed and
+// raises as RequireClientLibrary does, so it never hands out empty slots.
 const ClientEntryPoints& ClientApi();
 
 }  // namespace ibclient

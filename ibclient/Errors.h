@@ -130,7 +130,8 @@ enum ClientError : int {
     ceStringTooLarge = 119,
 };
 
-// The client error table's text for a number (the unformatted template).
+// The client error table's text for a number (the unformatted template); empty for a
+// number the table does not carry.
 const char* ClientErrorText(int number);
 
 // Formats the text of `number` (each "%s" or "%d" takes the next argument in order) and
