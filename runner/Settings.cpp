@@ -1,0 +1,440 @@
+// Reading and writing the INI-style settings file.
+#include "runner/Settings.h"
+
+#include "runner/Text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+namespace runner {
+
+namespace {
+
+bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// What one line of the file is.
+struct LineInfo {
+    enum Kind { Blank, Comment, Section, Key } kind = Blank;
+    std::string_view name;   // section or key name, trimmed
+    std::string_view value;  // key value, trimmed (empty when the line has no "=")
+    bool hasEquals = false;
+};
+
+LineInfo Classify(std::string_view text) {
+    LineInfo info;
+    const std::string_view trimmed = Trim(text);
+    if (trimmed.empty()) {
+        return info;
+    }
+    if (trimmed.front() == '[') {
+        const std::size_t close = trimmed.rfind(']');
+        if (close != std::string_view::npos && close > 0) {
+            info.kind = LineInfo::Section;
+            info.name = Trim(trimmed.substr(1, close - 1));
+            return info;
+        }
+        // "[" without a closing bracket is no section header; it reads as a key line.
+    }
+    if (trimmed.front() == ';') {
+        info.kind = LineInfo::Comment;
+        return info;
+    }
+    info.kind = LineInfo::Key;
+    const std::size_t eq = trimmed.find('=');
+    if (eq == std::string_view::npos) {
+        info.name = trimmed;
+    } else {
+        info.hasEquals = true;
+        info.name = Trim(trimmed.substr(0, eq));
+        info.value = Trim(trimmed.substr(eq + 1));
+    }
+    return info;
+}
+
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// Closes a file descriptor on every way out.
+class FdCloser {
+public:
+    explicit FdCloser(int fd) noexcept : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int fd_;
+};
+
+// Reads a whole regular file; false when it cannot be opened or read, or is no regular file
+// (a folder, or a FIFO that would block the run).
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    const FdCloser closer(fd);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    content.clear();
+    content.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// One line of the file: its text without the line break, and where the next line starts.
+struct LineSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
+};
+
+// Calls `visit(LineSpan)` for every line in the byte range [begin, end) of `text`, stopping
+// early when `visit` returns false. A line ends at LF; a CR right before the LF is part of the
+// line break.
+template <typename Visit>
+void ForEachLine(std::string_view text, std::size_t begin, std::size_t end, Visit visit) {
+    std::size_t pos = begin;
+    while (pos < end) {
+        const std::size_t lf = text.find('\n', pos);
+        LineSpan line{pos, lf == std::string_view::npos || lf >= end ? end : lf, 0};
+        line.next = line.end < end ? line.end + 1 : end;
+        if (line.end < end && line.end > pos && text[line.end - 1] == '\r') {
+            --line.end;
+        }
+        if (!visit(line)) {
+            return;
+        }
+        pos = line.next;
+    }
+}
+
+std::string_view TextOf(std::string_view text, const LineSpan& line) {
+    return text.substr(line.begin, line.end - line.begin);
+}
+
+}  // namespace
+
+TSettingsFile::TSettingsFile(std::string content) : content_(std::move(content)) {
+    // A UTF-8 byte order mark in front of the first line is not part of it.
+    const std::size_t start = content_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    SectionBody* open = nullptr;  // the first occurrence being measured, if any
+    ForEachLine(content_, start, content_.size(), [&](const LineSpan& line) {
+        const LineInfo info = Classify(TextOf(content_, line));
+        if (info.kind == LineInfo::Section) {
+            if (open != nullptr) {
+                open->end = line.begin;
+                open = nullptr;
+            }
+            const auto [it, inserted] =
+                sections_.try_emplace(AsciiUpperCase(info.name), SectionBody{line.next, line.next});
+            if (inserted) {
+                open = &it->second;
+            }
+        }
+        return true;
+    });
+    if (open != nullptr) {
+        open->end = content_.size();
+    }
+}
+
+TSettingsFile TSettingsFile::Load(const std::string& path) {
+    std::string content;
+    if (!ReadWholeFile(path, content)) {
+        content.clear();
+    }
+    return TSettingsFile(std::move(content));
+}
+
+const TSettingsFile::SectionBody* TSettingsFile::FindSection(std::string_view section) const {
+    const auto it = sections_.find(AsciiUpperCase(section));
+    return it == sections_.end() ? nullptr : &it->second;
+}
+
+std::string TSettingsFile::ReadString(std::string_view section, std::string_view key,
+                                      std::string_view defaultValue) const {
+    std::string result(defaultValue);
+    if (const SectionBody* body = FindSection(section)) {
+        ForEachLine(content_, body->begin, body->end, [&](const LineSpan& line) {
+            const LineInfo info = Classify(TextOf(content_, line));
+            if (info.kind == LineInfo::Key && !info.name.empty() && SameTextAscii(info.name, key)) {
+                result = Unquote(info.value).substr(0, kMaxSettingsValueLength);
+                return false;
+            }
+            return true;
+        });
+    }
+    return result;
+}
+
+SectionKeys TSettingsFile::ReadSection(std::string_view section) const {
+    SectionKeys keys;
+    const SectionBody* body = FindSection(section);
+    if (body == nullptr) {
+        return keys;
+    }
+    std::size_t used = 1;  // the final terminator
+    ForEachLine(content_, body->begin, body->end, [&](const LineSpan& line) {
+        const LineInfo info = Classify(TextOf(content_, line));
+        if (info.kind != LineInfo::Key || info.name.empty()) {
+            return true;
+        }
+        if (used + info.name.size() + 1 > kSectionKeyBufferSize) {
+            keys.Cut = true;
+            return false;
+        }
+        used += info.name.size() + 1;
+        keys.Names.emplace_back(info.name);
+        return true;
+    });
+    return keys;
+}
+
+std::string SetSettingsValue(std::string_view content, std::string_view section,
+                             std::string_view key, std::string_view value) {
+    const TSettingsFile file{std::string(content)};
+    const std::string& text = file.content_;
+
+    const std::size_t firstLf = text.find('\n');
+    const std::string eol =
+        (firstLf != std::string::npos && firstLf > 0 && text[firstLf - 1] == '\r') ? "\r\n" : "\n";
+    const std::string keyLine = std::string(key) + "=" + std::string(value);
+
+    const TSettingsFile::SectionBody* body = file.FindSection(section);
+    if (body == nullptr) {
+        std::string result(text);
+        if (!result.empty() && result.back() != '\n') {
+            result += eol;
+        }
+        result += "[" + std::string(section) + "]" + eol + keyLine + eol;
+        return result;
+    }
+
+    // The key's line, or else the end of the section's last non-blank line.
+    bool found = false;
+    std::size_t replaceBegin = 0;
+    std::size_t replaceEnd = 0;
+    std::string replacement;
+    std::size_t insertAt = body->begin;
+    ForEachLine(text, body->begin, body->end, [&](const LineSpan& line) {
+        const std::string_view lineText = TextOf(text, line);
+        const LineInfo info = Classify(lineText);
+        if (info.kind == LineInfo::Key && !info.name.empty() && SameTextAscii(info.name, key)) {
+            // Keep everything up to the "=" and the blanks after it; replace the rest.
+            found = true;
+            replaceEnd = line.end;
+            if (info.hasEquals) {
+                replaceBegin = line.begin + lineText.find('=') + 1;
+                while (replaceBegin < line.end && IsBlankChar(text[replaceBegin])) {
+                    ++replaceBegin;
+                }
+                replacement = value;
+            } else {
+                replaceBegin = static_cast<std::size_t>(info.name.data() + info.name.size() -
+                                                        text.data());
+                replacement = "=" + std::string(value);
+            }
+            return false;
+        }
+        if (info.kind != LineInfo::Blank) {
+            insertAt = line.next;
+        }
+        return true;
+    });
+    if (found) {
+        return text.substr(0, replaceBegin) + replacement + text.substr(replaceEnd);
+    }
+    std::string result = text.substr(0, insertAt);
+    if (result.empty() || result.back() != '\n') {
+        result += eol;
+    }
+    result += keyLine + eol;
+    result += text.substr(insertAt);
+    return result;
+}
+
+namespace {
+
+[[noreturn]] void RaiseWriteError(const std::string& path) {
+    throw EIniFileException("Unable to write to " + path);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a chain of symbolic links ends at (the path itself when it is no link); empty when
+// the chain is too long or a link cannot be read.
+std::string FinalTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st{};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return target;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) {
+            return {};
+        }
+        link.resize(static_cast<std::size_t>(n));
+        target = link.front() == '/' ? link : FolderOf(target) + "/" + link;
+    }
+    return {};
+}
+
+// A temporary file next to the target; removed again unless it was renamed into place.
+class TempFile {
+public:
+    explicit TempFile(const std::string& target) {
+        const std::size_t slash = target.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            path_ = folder + "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(attempt);
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) {
+                break;
+            }
+            created_ = fd_ >= 0;
+        }
+    }
+    ~TempFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (created_ && !renamed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool Opened() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+
+    bool WriteAll(std::string_view data) const {
+        while (!data.empty()) {
+            const ssize_t n = ::write(fd_, data.data(), data.size());
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            data.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+    // Flushes, closes and renames the file over `target`.
+    bool Commit(const std::string& target) {
+        if (::fsync(fd_) != 0) {
+            return false;
+        }
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) {
+            return false;
+        }
+        if (::rename(path_.c_str(), target.c_str()) != 0) {
+            return false;
+        }
+        renamed_ = true;
+        return true;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool created_ = false;
+    bool renamed_ = false;
+};
+
+}  // namespace
+
+void WriteSetupStatus(const std::string& path, std::string_view section, std::string_view key,
+                      std::string_view value) {
+    const std::string target = FinalTarget(path);
+    if (target.empty()) {
+        RaiseWriteError(path);
+    }
+    struct stat st{};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        RaiseWriteError(path);
+    }
+    std::string content;
+    if (exists) {
+        // The rename would bypass the file's own permissions, so they are checked here: a file
+        // that nobody may write stays untouched, also when root runs the upgrade.
+        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
+            ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            RaiseWriteError(path);
+        }
+        // Content that cannot be read cannot be kept, so it is not replaced either.
+        if (!ReadWholeFile(target, content)) {
+            RaiseWriteError(path);
+        }
+    }
+    const std::string updated = SetSettingsValue(content, section, key, value);
+
+    TempFile temp(target);
+    if (!temp.Opened()) {
+        RaiseWriteError(path);
+    }
+    if (exists) {
+        if (::fchmod(temp.Fd(), st.st_mode & 07777) != 0) {
+            RaiseWriteError(path);
+        }
+        // Keeping the owner only works for root; for anyone else the file was theirs anyway
+        // or the folder's owner rules apply.
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+            [[maybe_unused]] const int ignored = ::fchown(temp.Fd(), st.st_uid, st.st_gid);
+        }
+    }
+    if (!temp.WriteAll(updated) || !temp.Commit(target)) {
+        RaiseWriteError(path);
+    }
+    // Make the rename itself durable; the new content is complete either way.
+    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+}  // namespace runner

@@ -1,0 +1,90 @@
+// The INI-style settings file: reading values and the key list of a section, and writing one
+// value back while every other byte of the file stays as it was.
+#pragma once
+
+#include "ibclient/Errors.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace runner {
+
+// Raised when a settings file cannot be written ("Unable to write to <path>").
+class EIniFileException : public ibclient::Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EIniFileException"; }
+};
+
+// A value is read with at most this many characters; longer values are cut.
+constexpr std::size_t kMaxSettingsValueLength = 2047;
+// The key names of one section are read through a buffer of this many characters: every
+// name followed by a terminator, plus a final terminator.
+constexpr std::size_t kSectionKeyBufferSize = 16384;
+
+// The key names of a section in file order, as far as they fit into kSectionKeyBufferSize.
+struct SectionKeys {
+    std::vector<std::string> Names;
+    // True when names were left out because the buffer was full. A name that did not fit
+    // whole is left out rather than passed on cut (a cut name can match a different key).
+    bool Cut = false;
+};
+
+// The parsed lines of one settings file. Section and key names match without regard to the
+// case of ASCII letters; names and values are trimmed of characters with codes up to 32; a
+// line whose first character is ";" is a comment. When a section or key occurs twice, the
+// first occurrence counts.
+class TSettingsFile {
+public:
+    // Parses `content` (bytes as they stand in the file; CR LF or LF line ends).
+    explicit TSettingsFile(std::string content);
+
+    // Reads the file at `path`; a file that is missing or cannot be read reads as empty.
+    static TSettingsFile Load(const std::string& path);
+
+    // The value of `key` in `section` with one pair of matching quotes (' or ") removed and
+    // cut to kMaxSettingsValueLength characters; `defaultValue` when there is no such key.
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue) const;
+
+    // The key names of `section` in file order.
+    SectionKeys ReadSection(std::string_view section) const;
+
+private:
+    // Byte range of a section's lines (after its header, up to the next header).
+    struct SectionBody {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    // The body of the first section named `section`, or null.
+    const SectionBody* FindSection(std::string_view section) const;
+
+    std::string content_;
+    // First occurrence of each section, by name with ASCII letters in upper case.
+    std::unordered_map<std::string, SectionBody> sections_;
+
+    friend std::string SetSettingsValue(std::string_view, std::string_view, std::string_view,
+                                        std::string_view);
+};
+
+// `content` with the value of `key` in `section` set to `value`: the key's line is changed in
+// place, a missing key is added at the end of its section and a missing section at the end of
+// the file. Every other byte stays; new lines take the line break the file already uses (LF
+// for a file that has none).
+std::string SetSettingsValue(std::string_view content, std::string_view section,
+                             std::string_view key, std::string_view value);
+
+// Writes `value` for `key` in `section` of the settings file at `path`, creating file, section
+// or key as needed and keeping all other content. The file is replaced atomically: the new
+// content goes to a temporary file in the same folder, is flushed to disk and renamed over
+// the old one, with the old file's permissions (and, where allowed, its owner). A symbolic
+// link is kept and the file it points to is written. A file without any write permission bit
+// counts as read-only, also for root. Raises EIniFileException "Unable to write to <path>"
+// when the file cannot be written; the old file is then unchanged.
+void WriteSetupStatus(const std::string& path, std::string_view section, std::string_view key,
+                      std::string_view value);
+
+}  // namespace runner

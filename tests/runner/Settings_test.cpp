@@ -1,0 +1,236 @@
+// The settings file: what reading sees, what a write changes (and keeps), and how the file is
+// replaced on disk.
+#include "runner/Settings.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+using runner::EIniFileException;
+using runner::SetSettingsValue;
+using runner::TSettingsFile;
+using runner::WriteSetupStatus;
+using testsupport::FileExists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+template <std::size_t N>
+std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+TEST(SettingsRead, ValuesFollowTheIniRules) {
+    const std::string longValue(3000, 'v');
+    struct Case {
+        const char* what;
+        std::string content;
+        std::string section;
+        std::string key;
+        std::string expected;  // "<default>" when the key must not be found
+    } const cases[] = {
+        {"names ignore ASCII case", "[general]\nDEBUGMODE=5\n", "General", "DebugMode", "5"},
+        {"blanks around names and values", " [ General ] \n\t DebugMode \t=\t 7 \r\n", "General",
+         "DebugMode", "7"},
+        {"CR LF line ends", "[A]\r\nk=v\r\n", "A", "k", "v"},
+        {"double quotes removed", "[A]\nk= \" C:\\x \" \n", "A", "k", " C:\\x "},
+        {"single quotes removed", "[A]\nk='v'\n", "A", "k", "v"},
+        {"one pair only", "[A]\nk=\"\"v\"\"\n", "A", "k", "\"v\""},
+        {"unmatched quotes stay", "[A]\nk=\"v'\n", "A", "k", "\"v'"},
+        {"a lone quote stays", "[A]\nk=\"\n", "A", "k", "\""},
+        {"empty quotes give empty", "[A]\nk=\"\"\n", "A", "k", ""},
+        {"text after the first = is the value", "[A]\nk=a=b\n", "A", "k", "a=b"},
+        {"line without = is a key with empty value", "[A]\nk\n", "A", "k", ""},
+        {"first of two equal keys", "[A]\nk=1\nK=2\n", "A", "k", "1"},
+        {"first of two equal sections", "[A]\nx=1\n[a]\nk=2\n", "A", "k", "<default>"},
+        {"comment line is no key", "[A]\n;k=1\n", "A", "k", "<default>"},
+        {"key of another section", "[A]\nk=1\n[B]\n", "B", "k", "<default>"},
+        {"key before any section", "k=1\n[A]\n", "A", "k", "<default>"},
+        {"missing section", "[A]\nk=1\n", "C", "k", "<default>"},
+        {"bracket without close is no header", "[A]\n[B\nk=1\n", "A", "k", "1"},
+        {"text after ] ignored", "[A] trailing\nk=1\n", "A", "k", "1"},
+        {"UTF-8 byte order mark", "\xEF\xBB\xBF[A]\nk=1\n", "A", "k", "1"},
+        {"8-bit bytes kept", "[A]\nk=\xC0\xE1\xE2\n", "A", "k", "\xC0\xE1\xE2"},
+        {"lone CR inside a line stays", "[A]\nk=a\rb\n", "A", "k", "a\rb"},
+        {"no line break at the end", "[A]\nk=1", "A", "k", "1"},
+        {"NUL bytes pass", Bytes("[A]\nk=a\0b\n"), "A", "k", Bytes("a\0b")},
+        {"long values are cut", "[A]\nk=" + longValue + "\n", "A", "k", longValue.substr(0, 2047)},
+        {"cut after the quotes go", "[A]\nk=\"" + longValue + "\"\n", "A", "k",
+         longValue.substr(0, 2047)},
+    };
+    for (const Case& c : cases) {
+        const TSettingsFile file(c.content);
+        EXPECT_EQ(file.ReadString(c.section, c.key, "<default>"), c.expected) << c.what;
+    }
+}
+
+TEST(SettingsRead, SectionKeysInFileOrder) {
+    const TSettingsFile file(
+        "[Database]\r\nZeta=1\r\n\r\n; note=2\r\n  alpha = 2\r\nbare\r\n=nameless\r\nZeta=3\r\n"
+        "[Other]\r\nx=1\r\n[DATABASE]\r\nlater=1\r\n");
+    const runner::SectionKeys keys = file.ReadSection("database");
+    EXPECT_EQ(keys.Names, (std::vector<std::string>{"Zeta", "alpha", "bare", "Zeta"}));
+    EXPECT_FALSE(keys.Cut);
+    EXPECT_TRUE(TSettingsFile("").ReadSection("Database").Names.empty());
+}
+
+TEST(SettingsRead, KeyNamesStopAtTheBufferSize) {
+    // Each name of 7 characters takes 8 places; one place goes to the final terminator.
+    const std::size_t fitting = (runner::kSectionKeyBufferSize - 1) / 8;
+    ASSERT_EQ(fitting * 8 + 1, runner::kSectionKeyBufferSize - 7);
+    std::string exact = "[D]\n";
+    std::string over = exact;
+    for (std::size_t i = 0; i < fitting; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "K%06zu", i);
+        exact += std::string(name) + "=x\n";
+    }
+    // Six more characters fill the buffer exactly; seven do not.
+    const std::string full = exact + "ABCDEF=x\n";
+    over = exact + "ABCDEFG=x\nlast=x\n";
+
+    const runner::SectionKeys fits = TSettingsFile(full).ReadSection("D");
+    EXPECT_EQ(fits.Names.size(), fitting + 1);
+    EXPECT_EQ(fits.Names.back(), "ABCDEF");
+    EXPECT_FALSE(fits.Cut);
+
+    const runner::SectionKeys cut = TSettingsFile(over).ReadSection("D");
+    EXPECT_EQ(cut.Names.size(), fitting);
+    EXPECT_EQ(cut.Names.back(), "K" + std::string(6 - std::to_string(fitting - 1).size(), '0') +
+                                    std::to_string(fitting - 1));
+    EXPECT_TRUE(cut.Cut);
+}
+
+TEST(SettingsWrite, ChangesOnlyWhatItMust) {
+    struct Case {
+        const char* what;
+        std::string before;
+        std::string after;
+    } const cases[] = {
+        {"empty file", "", "[Common]\nSetupStatus=Cancel\n"},
+        {"CR LF file gets a CR LF section", "[General]\r\nDebugMode=5\r\n",
+         "[General]\r\nDebugMode=5\r\n[Common]\r\nSetupStatus=Cancel\r\n"},
+        {"last line without a break", "[General]\nDebugMode=5",
+         "[General]\nDebugMode=5\n[Common]\nSetupStatus=Cancel\n"},
+        {"value replaced in place, spacing and case kept",
+         "; head\r\n[common]\r\n  setupstatus =  Continue  \r\n[X]\r\n",
+         "; head\r\n[common]\r\n  setupstatus =  Cancel\r\n[X]\r\n"},
+        {"quoted old value", "[Common]\nSetupStatus=\"Continue\"\n",
+         "[Common]\nSetupStatus=Cancel\n"},
+        {"empty old value at the end", "[Common]\nSetupStatus=", "[Common]\nSetupStatus=Cancel"},
+        {"key without =", "[Common]\n SetupStatus \n", "[Common]\n SetupStatus=Cancel\n"},
+        {"only the first of two equal keys", "[Common]\nSetupStatus=a\nSetupStatus=b\n",
+         "[Common]\nSetupStatus=Cancel\nSetupStatus=b\n"},
+        {"new key after the section's last line, before blank lines",
+         "[Common]\nA=1\n; c\n\n\n[X]\ny=2\n",
+         "[Common]\nA=1\n; c\nSetupStatus=Cancel\n\n\n[X]\ny=2\n"},
+        {"new key in an empty last section without a break", "[X]\n[Common]",
+         "[X]\n[Common]\nSetupStatus=Cancel\n"},
+        {"same key in another section untouched", "[Other]\nSetupStatus=x\n",
+         "[Other]\nSetupStatus=x\n[Common]\nSetupStatus=Cancel\n"},
+        {"byte order mark and 8-bit bytes kept", "\xEF\xBB\xBF[A]\nk=\xC0\xFF\n",
+         "\xEF\xBB\xBF[A]\nk=\xC0\xFF\n[Common]\nSetupStatus=Cancel\n"},
+        {"NUL bytes kept", Bytes("\0[A]\0\nk=\0\n"),
+         Bytes("\0[A]\0\nk=\0\n[Common]\nSetupStatus=Cancel\n")},
+    };
+    for (const Case& c : cases) {
+        const std::string written = SetSettingsValue(c.before, "Common", "SetupStatus", "Cancel");
+        EXPECT_EQ(written, c.after) << c.what;
+        EXPECT_EQ(TSettingsFile(written).ReadString("Common", "SetupStatus", ""), "Cancel")
+            << c.what;
+    }
+}
+
+class SettingsFileOnDisk : public ::testing::Test {
+protected:
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    TempDir dir;
+    const std::string path = dir.File("dbupgrade.ini");
+};
+
+TEST_F(SettingsFileOnDisk, CreatesAMissingFile) {
+    WriteSetupStatus(path, "Common", "SetupStatus", "Cancel");
+    EXPECT_EQ(ReadFile(path), "[Common]\nSetupStatus=Cancel\n");
+    EXPECT_EQ(Names(), std::vector<std::string>{"dbupgrade.ini"});
+}
+
+TEST_F(SettingsFileOnDisk, KeepsContentAndPermissions) {
+    const std::string before = "; setup\r\n[Database]\r\nMain=/x.fdb\r\n[Common]\r\nSetupStatus=Cancel\r\n";
+    WriteFile(path, before);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    WriteSetupStatus(path, "Common", "SetupStatus", "Continue");
+    EXPECT_EQ(ReadFile(path),
+              "; setup\r\n[Database]\r\nMain=/x.fdb\r\n[Common]\r\nSetupStatus=Continue\r\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Names(), std::vector<std::string>{"dbupgrade.ini"}) << "no temporary file left";
+}
+
+TEST_F(SettingsFileOnDisk, UnwritableFilesRaiseAndStayUnchanged) {
+    const std::string content = "[Common]\nSetupStatus=Continue\n";
+    WriteFile(path, content);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ::mkdir(dir.File("folder.ini").c_str(), 0777);
+    for (const std::string& target :
+         {path, dir.File("folder.ini"), dir.File("missing/dbupgrade.ini")}) {
+        try {
+            WriteSetupStatus(target, "Common", "SetupStatus", "Cancel");
+            ADD_FAILURE() << "no error for " << target;
+        } catch (const EIniFileException& e) {
+            EXPECT_EQ(e.Message(), "Unable to write to " + target);
+            EXPECT_STREQ(e.ClassName(), "EIniFileException");
+        }
+    }
+    EXPECT_EQ(ReadFile(path), content);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"dbupgrade.ini", "folder.ini"}));
+}
+
+TEST_F(SettingsFileOnDisk, WritesThroughSymbolicLinksAndKeepsThem) {
+    ::mkdir(dir.File("real").c_str(), 0777);
+    const std::string target = dir.File("real/settings.ini");
+    WriteFile(target, "[General]\nDebugMode=5\n");
+    ASSERT_EQ(::symlink("real/settings.ini", path.c_str()), 0);
+    WriteSetupStatus(path, "Common", "SetupStatus", "Continue");
+    struct stat st{};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(target), "[General]\nDebugMode=5\n[Common]\nSetupStatus=Continue\n");
+
+    // A link to a file that does not exist yet: the file is created where the link points.
+    const std::string dangling = dir.File("dangling.ini");
+    ASSERT_EQ(::symlink(dir.File("real/new.ini").c_str(), dangling.c_str()), 0);
+    WriteSetupStatus(dangling, "Common", "SetupStatus", "Cancel");
+    EXPECT_EQ(ReadFile(dir.File("real/new.ini")), "[Common]\nSetupStatus=Cancel\n");
+
+    // A loop of links cannot be written.
+    ASSERT_EQ(::symlink("loop-b.ini", dir.File("loop-a.ini").c_str()), 0);
+    ASSERT_EQ(::symlink("loop-a.ini", dir.File("loop-b.ini").c_str()), 0);
+    EXPECT_THROW(WriteSetupStatus(dir.File("loop-a.ini"), "Common", "SetupStatus", "Cancel"),
+                 EIniFileException);
+}
+
+TEST_F(SettingsFileOnDisk, LoadReadsMissingAndUnreadableFilesAsEmpty) {
+    EXPECT_EQ(TSettingsFile::Load(path).ReadString("A", "k", "d"), "d");
+    EXPECT_EQ(TSettingsFile::Load(dir.Path()).ReadString("A", "k", "d"), "d");
+    WriteFile(path, "[A]\nk=1\n");
+    EXPECT_EQ(TSettingsFile::Load(path).ReadString("A", "k", "d"), "1");
+}
+
+}  // namespace
