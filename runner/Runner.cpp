@@ -1,0 +1,296 @@
+// The runner's main sequence and the rules it applies to the settings file's content.
+#include "runner/Runner.h"
+
+#include "ibclient/Errors.h"
+#include "logging/Logger.h"
+#include "runner/Connection.h"
+#include "runner/Paths.h"
+#include "runner/RunnerContext.h"
+#include "runner/ScriptReader.h"
+#include "runner/Settings.h"
+
+#include <cxxabi.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+namespace runner {
+
+namespace {
+
+constexpr int32_t kErrorLevel = 1;
+constexpr int32_t kProgressLevel = 5;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The transaction object and the database object that serve every entry of the list. They
+// exist from before the first entry until the loop is left, on every way out.
+class ConnectionObjects {
+public:
+    // Creates the transaction object, then the database object (creating the first component
+    // also loads the client library, which raises when the library is missing), and points
+    // context.Transaction and context.Database at them.
+    //
+    // Still empty: TIBTransaction and TIBDatabase are not part of the program yet. When they
+    // are, own them here (std::unique_ptr members, transaction created first) and set the two
+    // context pointers.
+    explicit ConnectionObjects(RunnerContext& context) : context_(context) {}
+
+    // Releases the transaction object, then the database object, and clears the context's
+    // pointers to them.
+    ~ConnectionObjects() {
+        context_.Transaction = nullptr;
+        context_.Database = nullptr;
+    }
+
+    ConnectionObjects(const ConnectionObjects&) = delete;
+    ConnectionObjects& operator=(const ConnectionObjects&) = delete;
+
+private:
+    RunnerContext& context_;
+};
+
+// The run's log writer, published through the context while it exists.
+class RunLogger {
+public:
+    RunLogger(RunnerContext& context, const std::string& logPath)
+        : context_(context),
+          logger_(std::make_unique<logging::TLogger>(logPath, context.DebugMode)) {
+        context_.Log = logger_.get();
+    }
+    ~RunLogger() { Release(); }
+    RunLogger(const RunLogger&) = delete;
+    RunLogger& operator=(const RunLogger&) = delete;
+
+    void Release() noexcept {
+        context_.Log = nullptr;
+        logger_.reset();
+    }
+
+private:
+    RunnerContext& context_;
+    std::unique_ptr<logging::TLogger> logger_;
+};
+
+// The closing steps of a run with databases: release the database list, log
+// " Close application", release the log writer. Runs on every way out of the loop.
+class CloseApplication {
+public:
+    CloseApplication(RunnerContext& context, std::vector<std::string>& databaseList,
+                     RunLogger& logger)
+        : context_(context), databaseList_(databaseList), logger_(logger) {}
+    ~CloseApplication() {
+        databaseList_.clear();
+        context_.LogMessage(kProgressLevel, " Close application");
+        logger_.Release();
+    }
+    CloseApplication(const CloseApplication&) = delete;
+    CloseApplication& operator=(const CloseApplication&) = delete;
+
+private:
+    RunnerContext& context_;
+    std::vector<std::string>& databaseList_;
+    RunLogger& logger_;
+};
+
+// One entry of the loop: connect, run the script, close; then the success message while no
+// error has occurred in this run.
+void UpgradeDatabase(RunnerContext& context, const std::string& name) {
+    if (OpenDatabase(context, name)) {
+        context.LogMessage(kProgressLevel, " Start upgrade database " + name + " ");
+        try {
+            RunScript(context);
+        } catch (const ibclient::Exception& e) {
+            context.ErrorFlag = true;
+            context.LogMessage(kErrorLevel,
+                               " error: there was an error during parsing SQL \r\nerror message: " +
+                                   e.Message() + "\r\n");
+        } catch (...) {
+            // Any other error leaves the loop, but the connection is closed first. An error of
+            // the close itself must not replace the one on its way out.
+            try {
+                CloseDatabase(context);
+            } catch (...) {
+            }
+            throw;
+        }
+        CloseDatabase(context);
+    }
+    if (!context.ErrorFlag) {
+        context.LogMessage(kProgressLevel,
+                           " Database " + name + " upgrade was successful completed");
+        context.Notify("Database " + name + " upgrade was successful completed");
+    }
+}
+
+std::string DemangledName(const std::type_info& type) {
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> name(
+        abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), &std::free);
+    return status == 0 && name ? std::string(name.get()) : std::string(type.name());
+}
+
+}  // namespace
+
+int32_t ParseDebugMode(std::string_view text) {
+    constexpr int32_t kDefault = 1;
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (text.substr(i, 2) == "0x" || text.substr(i, 2) == "0X") {
+        base = 16;
+        i += 2;
+    } else if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    }
+    if (i == text.size()) {
+        return kDefault;
+    }
+    int64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = HexDigit(text[i]);
+        if (digit < 0 || digit >= base) {
+            return kDefault;
+        }
+        magnitude = magnitude * base + digit;
+        if (magnitude > int64_t{INT32_MAX} + 1) {
+            return kDefault;
+        }
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX || value < INT32_MIN) {
+        return kDefault;
+    }
+    return static_cast<int32_t>(value);
+}
+
+std::string_view EntryValue(std::string_view entry) {
+    const std::size_t eq = entry.find('=');
+    return eq == std::string_view::npos ? std::string_view() : entry.substr(eq + 1);
+}
+
+RunSettings ReadSettings(const std::string& settingsPath) {
+    const TSettingsFile file = TSettingsFile::Load(settingsPath);
+    RunSettings settings;
+    settings.DebugMode = ParseDebugMode(file.ReadString("General", "DebugMode", ""));
+    const SectionKeys keys = file.ReadSection("Database");
+    settings.DatabaseListCut = keys.Cut;
+    settings.DatabaseList.reserve(keys.Names.size());
+    for (const std::string& key : keys.Names) {
+        settings.DatabaseList.push_back(key + "=" + file.ReadString("Database", key, ""));
+    }
+    return settings;
+}
+
+std::string ExecutableFullPath() {
+    std::string path(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
+        throw ibclient::Exception("Unable to read the executable's path from /proc/self/exe");
+    }
+    path.resize(static_cast<std::size_t>(n));
+    return path;
+}
+
+int RunMainSequence(RunnerContext& context) {
+    std::vector<std::string> databaseList;
+    const std::string settingsPath = ChangeFileExt(context.ExecutablePath, ".ini");
+    RunSettings settings = ReadSettings(settingsPath);
+    context.DebugMode = settings.DebugMode;
+    databaseList = std::move(settings.DatabaseList);
+    const std::string logPath = ChangeFileExt(context.ExecutablePath, ".log");
+    RunLogger logger(context, logPath);
+
+    if (settings.DatabaseListCut) {
+        // Databases left out of the list are not upgraded: that must not read as success.
+        context.ErrorFlag = true;
+        context.LogMessage(kErrorLevel,
+                           " error: the key names of section Database exceed " +
+                               std::to_string(kSectionKeyBufferSize) +
+                               " characters; only the first " +
+                               std::to_string(databaseList.size()) + " databases were read");
+    }
+    if (databaseList.empty()) {
+        context.ErrorFlag = true;
+        context.LogMessage(kErrorLevel, " error: database list count = 0");
+        context.Notify("error: database list count = 0");
+    }
+    if (context.DebugMode >= kProgressLevel) {
+        context.LogMessage(kProgressLevel,
+                           " Database list count = " + std::to_string(databaseList.size()));
+        for (std::size_t i = 0; i < databaseList.size(); ++i) {
+            context.LogMessage(kProgressLevel, " database_" + std::to_string(i) + " - " +
+                                                   std::string(EntryValue(databaseList[i])));
+        }
+    }
+
+    if (!databaseList.empty()) {
+        const CloseApplication closing(context, databaseList, logger);
+        const ConnectionObjects objects(context);
+        for (const std::string& entry : databaseList) {
+            UpgradeDatabase(context, std::string(EntryValue(entry)));
+        }
+    }
+
+    const char* const status = context.ErrorFlag ? "Cancel" : "Continue";
+    try {
+        WriteSetupStatus(settingsPath, "Common", "SetupStatus", status);
+    } catch (const ibclient::Exception& e) {
+        // A stale SetupStatus would be read as this run's outcome, so the failure is logged
+        // (the run's writer may already be released) and ends the run with exit code 1.
+        logging::TLogger(logPath, context.DebugMode)
+            .Log(kErrorLevel, " error: SetupStatus was not written\r\nerror message: " + e.Message());
+        return 1;
+    }
+    return 0;
+}
+
+void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept {
+    if (context.ExecutablePath.empty()) {
+        return;
+    }
+    try {
+        WriteSetupStatus(ChangeFileExt(context.ExecutablePath, ".ini"), "Common",
+                         "SetupStatus", "Cancel");
+    } catch (...) {
+        // Best effort: the report and exit code 1 still tell the caller.
+    }
+}
+
+std::string UnhandledErrorReport(const std::exception& error, std::string_view module) {
+    const auto* own = dynamic_cast<const ibclient::Exception*>(&error);
+    const std::string className = own ? own->ClassName() : DemangledName(typeid(error));
+    std::string message;
+    const std::string_view what = error.what();
+    for (std::size_t i = 0; i < what.size(); ++i) {
+        if (what[i] == '\r' && i + 1 < what.size() && what[i + 1] == '\n') {
+            continue;
+        }
+        message += (what[i] == '\r' || what[i] == '\n') ? ' ' : what[i];
+    }
+    return "Exception " + className + " in module " + std::string(module) + ": " + message + "\n";
+}
+
+}  // namespace runner

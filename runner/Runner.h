@@ -1,0 +1,56 @@
+// The runner's main sequence: settings, log writer, the loop over the databases of the
+// settings file, and SetupStatus; plus the pieces of it that have rules of their own (paths,
+// DebugMode, database entries) and the handling of an error that escapes it.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace runner {
+
+struct RunnerContext;
+
+// What the settings file gives the run.
+struct RunSettings {
+    int32_t DebugMode = 1;
+    // One "key=value" entry per key of section Database, in file order.
+    std::vector<std::string> DatabaseList;
+    // True when keys of section Database were left out because their names did not fit into
+    // the key-name buffer.
+    bool DatabaseListCut = false;
+};
+
+// Reads DebugMode from section General and the entries of section Database. A missing or
+// unreadable file gives DebugMode 1 and an empty list; never raises on content.
+RunSettings ReadSettings(const std::string& settingsPath);
+
+// A DebugMode text as a signed 32-bit integer: optional leading blanks, an optional sign, then
+// decimal digits or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else, an
+// empty text or a number out of range gives 1.
+int32_t ParseDebugMode(std::string_view text);
+
+// The value part of a database list entry: the text after its first "=".
+std::string_view EntryValue(std::string_view entry);
+
+// The executable's full path, read from /proc/self/exe. Raises ibclient::Exception when it
+// cannot be read.
+std::string ExecutableFullPath();
+
+// The whole run for `context` (ExecutablePath and FirstArgument filled in). Returns the exit
+// code: 0 on an orderly end, 1 when SetupStatus could not be written (logged at level 1).
+// An error that escapes the sequence propagates after the clean-up steps around it ran.
+int RunMainSequence(RunnerContext& context);
+
+// After an error escaped RunMainSequence: writes SetupStatus "Cancel" so that a "Continue" of
+// an earlier run is not taken for this run's outcome. Best effort; never raises.
+void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept;
+
+// The one-line report of an error that escaped the main sequence:
+// "Exception <class name> in module <module>: <message>", line breaks in the message turned
+// into blanks, ending with a line feed.
+std::string UnhandledErrorReport(const std::exception& error, std::string_view module);
+
+}  // namespace runner

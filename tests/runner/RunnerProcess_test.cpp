@@ -1,0 +1,239 @@
+// The dbupgrade executable run as a real process: a copy of it in a temporary folder finds
+// its .ini, .log and .sql beside itself. Every orderly end must leave stdout and stderr empty.
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+#include <regex>
+
+namespace {
+
+using testsupport::FileExists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+class RunnerProcess : public ::testing::Test {
+protected:
+    RunnerProcess() {
+        std::filesystem::copy_file(testsupport::ExecutablePath(), exe);
+        // An empty script: a database whose script has no statement counts as upgraded.
+        WriteFile(dir.File("dbupgrade.sql"), "");
+    }
+
+    // Runs the copy; expects an orderly end unless told otherwise.
+    testsupport::ProcessResult Run(int expectedExit = 0) {
+        const auto r = testsupport::RunProcess({exe}, dir.Path());
+        EXPECT_EQ(r.exitCode, expectedExit);
+        EXPECT_EQ(r.out, "");
+        if (expectedExit == 0) {
+            EXPECT_EQ(r.err, "");
+        }
+        return r;
+    }
+
+    // The log's entries without their time stamps; checks each stamp's form on the way.
+    std::vector<std::string> LogEntries() const {
+        static const std::regex stamp(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{3} (level -?\d+:  ))");
+        const std::string log = ReadFile(dir.File("dbupgrade.log"));
+        std::vector<std::string> entries;
+        auto begin = std::sregex_iterator(log.begin(), log.end(), stamp);
+        std::vector<std::pair<std::size_t, std::size_t>> marks;
+        for (auto it = begin; it != std::sregex_iterator(); ++it) {
+            marks.emplace_back(it->position(0), it->position(1));
+        }
+        EXPECT_TRUE(!marks.empty() && marks.front().first == 0) << log.substr(0, 200);
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            const std::size_t end = i + 1 < marks.size() ? marks[i + 1].first : log.size();
+            entries.push_back(log.substr(marks[i].second, end - marks[i].second));
+        }
+        return entries;
+    }
+
+    std::string Settings() const { return ReadFile(ini); }
+
+    std::string NewDatabase(const std::string& name) {
+        const std::string path = dir.File(name);
+        testsupport::CreateDatabase(path, 1);
+        return path;
+    }
+
+    TempDir dir;
+    const std::string exe = dir.File("dbupgrade");
+    const std::string ini = dir.File("dbupgrade.ini");
+    const std::string log = dir.File("dbupgrade.log");
+};
+
+TEST_F(RunnerProcess, NoSettingsFile) {
+    Run();
+    EXPECT_EQ(LogEntries(), std::vector<std::string>{"level 1:   error: database list count = 0\r\n"});
+    EXPECT_EQ(Settings(), "[Common]\nSetupStatus=Cancel\n");
+}
+
+TEST_F(RunnerProcess, EmptyListIsListedAtDebugMode5WithoutClosing) {
+    WriteFile(ini, "[General]\r\nDebugMode=5\r\n[Database]\r\n");
+    Run();
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
+                                "level 1:   error: database list count = 0\r\n",
+                                "level 5:   Database list count = 0\r\n"}));
+    EXPECT_EQ(Settings(), "[General]\r\nDebugMode=5\r\n[Database]\r\n[Common]\r\nSetupStatus=Cancel\r\n");
+}
+
+TEST_F(RunnerProcess, ThresholdZeroOrLessWritesNoLogButSetupStatus) {
+    const std::string db = NewDatabase("a.fdb");
+    for (const std::string mode : {"0", "-1", "-$A"}) {
+        WriteFile(ini, "[General]\nDebugMode=" + mode + "\n[Database]\nA=" + db + "\n");
+        Run();
+        EXPECT_FALSE(FileExists(log)) << mode;
+        EXPECT_EQ(Settings(), "[General]\nDebugMode=" + mode + "\n[Database]\nA=" + db +
+                                  "\n[Common]\nSetupStatus=Continue\n");
+    }
+}
+
+TEST_F(RunnerProcess, DebugModeTextsDecideTheListing) {
+    struct Case {
+        const char* mode;
+        bool listed;
+    } const cases[] = {{"4", false}, {"5", true}, {"0x0A", true}, {"$A", true}, {"X5", true},
+                       {"' 0X5'", true}, {"abc", false}, {"5a", false}, {"$", false}};
+    for (const auto& c : cases) {
+        WriteFile(ini, std::string("[General]\nDebugMode=") + c.mode + "\n");
+        std::filesystem::remove(log);
+        Run();
+        std::vector<std::string> expected{"level 1:   error: database list count = 0\r\n"};
+        if (c.listed) {
+            expected.push_back("level 5:   Database list count = 0\r\n");
+        }
+        EXPECT_EQ(LogEntries(), expected) << c.mode;
+    }
+}
+
+TEST_F(RunnerProcess, TwoDatabasesUpgradedWithTheRestOfTheFileKept) {
+    const std::string a = NewDatabase("a.fdb");
+    const std::string b = NewDatabase("b.fdb");
+    const std::string before = "; written by setup\r\n[General]\r\n  DebugMode = 5 \r\n\r\n"
+                               "[Database]\r\nMain = \"" + a + "\"\r\n; Old=/gone.fdb\r\n"
+                               "second=  " + b + "  \r\n\r\n[Common]\r\nOther=keep\r\n"
+                               "SetupStatus = Cancel\r\n[Tail]\r\nx=\xC0\xFF\r\n";
+    WriteFile(ini, before);
+    Run();
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 2\r\n",
+                                "level 5:   database_0 - " + a + "\r\n",
+                                "level 5:   database_1 - " + b + "\r\n",
+                                "level 5:   Start upgrade database " + a + " \r\n",
+                                "level 5:   Database " + a + " upgrade was successful completed\r\n",
+                                "level 5:   Start upgrade database " + b + " \r\n",
+                                "level 5:   Database " + b + " upgrade was successful completed\r\n",
+                                "level 5:   Close application\r\n"}));
+    std::string after = before;
+    after.replace(after.find("SetupStatus = Cancel"), 20, "SetupStatus = Continue");
+    EXPECT_EQ(Settings(), after);
+
+    // A second run appends to the log; SetupStatus is rewritten in place once more.
+    Run();
+    EXPECT_EQ(LogEntries().size(), 16u);
+    EXPECT_EQ(Settings(), after);
+}
+
+TEST_F(RunnerProcess, AfterAFailedEntryNoLaterEntryReportsSuccess) {
+    const std::string b = NewDatabase("b.fdb");
+    WriteFile(ini, "[General]\nDebugMode=5\n[Database]\nblank=   \nB=" + b + "\n");
+    Run();
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 2\r\n",
+                                "level 5:   database_0 - \r\n",
+                                "level 5:   database_1 - " + b + "\r\n",
+                                "level 5:   Start upgrade database " + b + " \r\n",
+                                "level 5:   Close application\r\n"}));
+    EXPECT_NE(Settings().find("SetupStatus=Cancel\n"), std::string::npos);
+}
+
+TEST_F(RunnerProcess, ReadOnlySettingsFileIsLoggedAndEndsWithExitCode1) {
+    const std::string db = NewDatabase("a.fdb");
+    const std::string content = "[Database]\nA=" + db + "\n[Common]\nSetupStatus=Cancel\n";
+    WriteFile(ini, content);
+    ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+    Run(1);
+    EXPECT_EQ(LogEntries(), std::vector<std::string>{
+                                "level 1:   error: SetupStatus was not written\r\nerror message: "
+                                "Unable to write to " + ini + "\r\n"});
+    EXPECT_EQ(Settings(), content);
+}
+
+TEST_F(RunnerProcess, SettingsPathThatIsAFolder) {
+    ASSERT_EQ(::mkdir(ini.c_str(), 0777), 0);
+    Run(1);
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
+                                "level 1:   error: database list count = 0\r\n",
+                                "level 1:   error: SetupStatus was not written\r\nerror message: "
+                                "Unable to write to " + ini + "\r\n"}));
+}
+
+TEST_F(RunnerProcess, UnwritableLogPathLosesOnlyTheLog) {
+    ASSERT_EQ(::mkdir(log.c_str(), 0777), 0);
+    WriteFile(ini, "[General]\nDebugMode=5\n");
+    Run();
+    EXPECT_EQ(Settings(), "[General]\nDebugMode=5\n[Common]\nSetupStatus=Cancel\n");
+}
+
+TEST_F(RunnerProcess, BinarySettingsFileIsKeptByteForByte) {
+    std::mt19937 random(20261207);
+    std::string junk(2 * 1024 * 1024, '\0');
+    for (char& c : junk) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    // No accidental section of the names the runner uses.
+    for (std::size_t pos = 0; (pos = junk.find('[', pos)) != std::string::npos;) {
+        junk[pos] = '(';
+    }
+    WriteFile(ini, junk);
+    Run();
+    const std::string after = Settings();
+    ASSERT_GT(after.size(), junk.size());
+    EXPECT_EQ(after.compare(0, junk.size(), junk), 0);
+    EXPECT_EQ(after.substr(junk.size()), (junk.back() == '\n' ? "" : "\n") +
+                                             std::string("[Common]\nSetupStatus=Cancel\n"));
+}
+
+TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
+    // 40 MB of other sections, then a Database section of 2,000 keys with empty values.
+    std::string content;
+    const std::string filler = "[Other]\n" + std::string(200, 'x') + "=" + std::string(800, 'y') + "\n";
+    while (content.size() < 40u * 1024 * 1024) {
+        content += filler;
+    }
+    content += "[General]\nDebugMode=5\n[Database]\n";
+    for (int i = 0; i < 2000; ++i) {
+        content += "k" + std::to_string(i) + "=\n";
+    }
+    WriteFile(ini, content);
+    Run();
+    const auto entries = LogEntries();
+    ASSERT_EQ(entries.size(), 2000u + 2);
+    EXPECT_EQ(entries.front(), "level 5:   Database list count = 2000\r\n");
+    EXPECT_EQ(entries[1], "level 5:   database_0 - \r\n");
+    EXPECT_EQ(entries[2000], "level 5:   database_1999 - \r\n");
+    EXPECT_EQ(entries.back(), "level 5:   Close application\r\n");
+    EXPECT_EQ(Settings(), content + "[Common]\nSetupStatus=Cancel\n");
+}
+
+TEST_F(RunnerProcess, KeysBeyondTheKeyBufferAreAnError) {
+    std::string content = "[General]\nDebugMode=1\n[Database]\n";
+    for (int i = 0; i < 3000; ++i) {
+        content += "Key" + std::to_string(1000 + i) + "=\n";
+    }
+    WriteFile(ini, content);
+    Run();
+    EXPECT_EQ(LogEntries(),
+              std::vector<std::string>{"level 1:   error: the key names of section Database "
+                                       "exceed 16384 characters; only the first 2047 databases "
+                                       "were read\r\n"});
+    EXPECT_NE(Settings().find("SetupStatus=Cancel\n"), std::string::npos);
+}
+
+}  // namespace
