@@ -58,9 +58,9 @@ TEST_F(DatabaseTest, DefaultsAndTheOwnedSchemaTransaction) {
 
 TEST_F(DatabaseTest, ConnectsWithTheRunnerParametersAndReconnectsWithTheSameBuffer) {
     const std::string path = NewDatabase("a.fdb", 1);
+    std::vector<std::string> events;  // outlives the database, whose destructor may still tell
     TIBDatabase db;
     SetUpLikeRunner(db, path);
-    std::vector<std::string> events;
     db.BeforeConnect = [&] { events.push_back("BeforeConnect"); };
     db.AfterConnect = [&] { events.push_back("AfterConnect"); };
     db.BeforeDisconnect = [&] { events.push_back("BeforeDisconnect"); };
