@@ -317,6 +317,26 @@ double RoundToDecimals(double value, int decimals) {
     return DecimalToDouble(text).value_or(value);
 }
 
+// ---- Fixed-point values and doubles ----
+
+int64_t DoubleToCurrency(double value) {
+    // The product in extended precision is exact for the doubles that matter here, so a
+    // value just above or below a half rounds by its true size; the default rounding mode
+    // rounds to nearest, ties to even.
+    const long double scaled = std::nearbyint(static_cast<long double>(value) * 10000.0L);
+    // 2^63 is exact; anything from there on (or not a number) does not fit.
+    if (!(scaled >= -9223372036854775808.0L && scaled < 9223372036854775808.0L)) {
+        throw EConvertError(Quoted(FloatToText(value, 15, TFormatSettings())) +
+                            " is not a valid currency value");
+    }
+    return static_cast<int64_t>(scaled);
+}
+
+double CurrencyToDouble(int64_t value) {
+    // Extended precision holds every 64-bit count exactly before the division.
+    return static_cast<double>(static_cast<long double>(value) / 10000.0L);
+}
+
 // ---- Date-times to text ----
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value,

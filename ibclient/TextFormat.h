@@ -30,8 +30,17 @@ std::string IntToText(int64_t value);
 
 // The double nearest to `value` written in fixed notation with `decimals` decimals and at
 // most 15 significant digits (ties away from zero). Used by the column getters for scaled
-// integers.
+// integers, with the magnitude of the scale as `decimals`.
 double RoundToDecimals(double value, int decimals);
+
+// ---- Fixed-point values and doubles ----
+
+// The value times 10000 rounded to the nearest integer, ties to even: the count of
+// ten-thousandths. Raises EConvertError "'%s' is not a valid currency value" for a value
+// that is not finite or lies outside the 64-bit range.
+int64_t DoubleToCurrency(double value);
+// The count of ten-thousandths as the nearest double.
+double CurrencyToDouble(int64_t value);
 
 // ---- Date-times to text ----
 

@@ -168,16 +168,4 @@ TEST(ReadLocaleFormatSettings, GermanLocale) {
     EXPECT_EQ(PrintedHalf(), "2.5");
 }
 
-TEST(FormatSettings, ProcessWideCopyCanBeReplaced) {
-    const TFormatSettings saved = FormatSettings();
-    TFormatSettings changed;
-    changed.DecimalSeparator = ',';
-    changed.ShortDateFormat = "dd/mm/yyyy";
-    SetFormatSettings(changed);
-    EXPECT_EQ(FormatSettings().DecimalSeparator, ',');
-    EXPECT_EQ(FormatSettings().ShortDateFormat, "dd/mm/yyyy");
-    SetFormatSettings(saved);
-    EXPECT_EQ(FormatSettings().DecimalSeparator, saved.DecimalSeparator);
-}
-
 }  // namespace

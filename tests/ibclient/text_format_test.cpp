@@ -184,6 +184,30 @@ TEST(RoundToDecimals, NearestDoubleOfTheFixedText) {
     EXPECT_TRUE(std::isnan(RoundToDecimals(std::numeric_limits<double>::quiet_NaN(), 2)));
 }
 
+TEST(DoubleToCurrency, RoundsTiesToEvenAndRefusesOutOfRange) {
+    EXPECT_EQ(DoubleToCurrency(12.5), 125000);
+    EXPECT_EQ(DoubleToCurrency(-0.25), -2500);
+    // The double's true size decides: 0.00005 is a little above, 0.00015 a little below.
+    EXPECT_EQ(DoubleToCurrency(0.00005), 1);
+    EXPECT_EQ(DoubleToCurrency(0.00015), 1);
+    EXPECT_EQ(DoubleToCurrency(-0.00025), -3);
+    // Exact ties go to even.
+    EXPECT_EQ(DoubleToCurrency(0.03125), 312);
+    EXPECT_EQ(DoubleToCurrency(0.09375), 938);
+    EXPECT_EQ(DoubleToCurrency(-0.03125), -312);
+    EXPECT_EQ(DoubleToCurrency(0.1), 1000);
+    EXPECT_EQ(DoubleToCurrency(-922337203685477.5), -9223372036854775000);
+    EXPECT_THROW(DoubleToCurrency(-922337203685477.625), EConvertError);  // below -2^63
+    EXPECT_EQ(ErrorOf([] { DoubleToCurrency(1e15); }), "'1E15' is not a valid currency value");
+    EXPECT_THROW(DoubleToCurrency(std::numeric_limits<double>::quiet_NaN()), EConvertError);
+    EXPECT_THROW(DoubleToCurrency(-std::numeric_limits<double>::infinity()), EConvertError);
+
+    EXPECT_EQ(CurrencyToDouble(125000), 12.5);
+    EXPECT_EQ(CurrencyToDouble(1), 0.0001);
+    EXPECT_EQ(CurrencyToDouble(-2500), -0.25);
+    EXPECT_EQ(CurrencyToDouble(std::numeric_limits<int64_t>::max()), 922337203685477.5807);
+}
+
 // ---- Parsers ----
 
 TEST(TextToFloat, ReadsDecimalText) {
