@@ -3,7 +3,6 @@
 #include "ibclient/DateTime.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "ibclient/Errors.h"
