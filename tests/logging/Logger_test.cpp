@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <ctime>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -29,25 +28,39 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-// Splits a log into its entries (each ends with "\r\n" and starts with a time stamp).
+// True when `text` starts with a time stamp "dd-mm-yyyy hh?nn?ss.zzz" (any separator `sep`).
+bool StartsWithStamp(std::string_view text, char sep = ':') {
+    static constexpr std::string_view kShape = "00-00-0000 00:00:00.000";
+    if (text.size() < kShape.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const char want = kShape[i] == ':' ? sep : kShape[i];
+        const bool ok = want == '0' ? (text[i] >= '0' && text[i] <= '9') : text[i] == want;
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Splits a log into its entries: each starts with a time stamp and " level ", and ends with
+// the "\r\n" before the next one (an entry may span lines).
 std::vector<std::string> Entries(const std::string& log) {
-    static const std::regex stamp(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{3} level )");
+    const auto startsEntry = [&log](std::size_t pos) {
+        return StartsWithStamp(std::string_view(log).substr(pos)) &&
+               log.compare(pos + 23, 7, " level ") == 0;
+    };
     std::vector<std::string> result;
     std::size_t start = 0;
     while (start < log.size()) {
         std::size_t end = log.find("\r\n", start);
-        // An entry may span lines; the next one starts after a "\r\n" followed by a stamp.
-        while (end != std::string::npos && end + 2 < log.size() &&
-               !std::regex_search(log.substr(end + 2, 30), stamp,
-                                  std::regex_constants::match_continuous)) {
+        while (end != std::string::npos && end + 2 < log.size() && !startsEntry(end + 2)) {
             end = log.find("\r\n", end + 2);
         }
-        if (end == std::string::npos) {
-            result.push_back(log.substr(start));
-            break;
-        }
-        result.push_back(log.substr(start, end + 2 - start));
-        start = end + 2;
+        const std::size_t next = end == std::string::npos ? log.size() : end + 2;
+        result.push_back(log.substr(start, next - start));
+        start = next;
     }
     return result;
 }
@@ -88,17 +101,15 @@ TEST(LogEntryFormat, TimeStampIsLocalNowWithTheLocaleTimeSeparator) {
     const std::time_t after = std::time(nullptr);
     ibclient::SetFormatSettings(saved);
 
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(stamp, m,
-                                 std::regex(R"((\d\d)-(\d\d)-(\d{4}) (\d\d)\.(\d\d)\.(\d\d)\.\d{3})")))
-        << stamp;
+    ASSERT_EQ(stamp.size(), 23u) << stamp;
+    ASSERT_TRUE(StartsWithStamp(stamp, '.')) << stamp;
     std::tm parsed{};
-    parsed.tm_mday = std::stoi(m[1]);
-    parsed.tm_mon = std::stoi(m[2]) - 1;
-    parsed.tm_year = std::stoi(m[3]) - 1900;
-    parsed.tm_hour = std::stoi(m[4]);
-    parsed.tm_min = std::stoi(m[5]);
-    parsed.tm_sec = std::stoi(m[6]);
+    parsed.tm_mday = std::stoi(stamp.substr(0, 2));
+    parsed.tm_mon = std::stoi(stamp.substr(3, 2)) - 1;
+    parsed.tm_year = std::stoi(stamp.substr(6, 4)) - 1900;
+    parsed.tm_hour = std::stoi(stamp.substr(11, 2));
+    parsed.tm_min = std::stoi(stamp.substr(14, 2));
+    parsed.tm_sec = std::stoi(stamp.substr(17, 2));
     parsed.tm_isdst = -1;
     const std::time_t t = std::mktime(&parsed);
     EXPECT_GE(t, before - 1);
@@ -228,13 +239,17 @@ TEST(Logger, ConcurrentProcessesLoseNoEntry) {
     ASSERT_EQ(entries.size(), static_cast<std::size_t>(kProcesses * kEntries));
     std::set<std::string> seen;
     std::vector<int> next(kProcesses, 0);
-    const std::regex shape("level 5:  p(\\d) e(\\d+)\r\n" + padding + "\r\n");
     for (const auto& entry : entries) {
-        std::smatch m;
+        // "level 5:  p<P> e<I>\r\n<padding>\r\n", whole and untorn.
         const std::string body = WithoutStamp(entry);
-        ASSERT_TRUE(std::regex_match(body, m, shape)) << entry.substr(0, 80);
-        const int p = std::stoi(m[1]);
-        const int i = std::stoi(m[2]);
+        ASSERT_EQ(body.rfind("level 5:  p", 0), 0u) << entry.substr(0, 80);
+        const std::size_t e = body.find(" e");
+        const std::size_t br = body.find("\r\n");
+        ASSERT_TRUE(e != std::string::npos && br != std::string::npos && e < br) << entry;
+        ASSERT_EQ(body.substr(br), "\r\n" + padding + "\r\n") << entry.substr(0, 80);
+        const int p = std::stoi(body.substr(11, e - 11));
+        const int i = std::stoi(body.substr(e + 2, br - e - 2));
+        ASSERT_TRUE(p >= 0 && p < kProcesses) << entry;
         // Each process's own entries keep their order.
         EXPECT_EQ(i, next[p]++);
         seen.insert(body);

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <random>
-#include <regex>
 
 namespace {
 
@@ -36,20 +35,34 @@ protected:
         return r;
     }
 
-    // The log's entries without their time stamps; checks each stamp's form on the way.
+    // The log's entries without their time stamps; checks each stamp's form on the way. An
+    // entry starts with a stamp and " level " and may span lines.
     std::vector<std::string> LogEntries() const {
-        static const std::regex stamp(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{3} (level -?\d+:  ))");
-        const std::string log = ReadFile(dir.File("dbupgrade.log"));
+        const std::string text = ReadFile(log);
+        const auto startsEntry = [&text](std::size_t pos) {
+            static constexpr std::string_view kShape = "00-00-0000 00:00:00.000 level ";
+            if (text.size() < pos + kShape.size()) {
+                return false;
+            }
+            for (std::size_t i = 0; i < kShape.size(); ++i) {
+                const char c = text[pos + i];
+                if (kShape[i] == '0' ? (c < '0' || c > '9') : c != kShape[i]) {
+                    return false;
+                }
+            }
+            return true;
+        };
         std::vector<std::string> entries;
-        auto begin = std::sregex_iterator(log.begin(), log.end(), stamp);
-        std::vector<std::pair<std::size_t, std::size_t>> marks;
-        for (auto it = begin; it != std::sregex_iterator(); ++it) {
-            marks.emplace_back(it->position(0), it->position(1));
-        }
-        EXPECT_TRUE(!marks.empty() && marks.front().first == 0) << log.substr(0, 200);
-        for (std::size_t i = 0; i < marks.size(); ++i) {
-            const std::size_t end = i + 1 < marks.size() ? marks[i + 1].first : log.size();
-            entries.push_back(log.substr(marks[i].second, end - marks[i].second));
+        EXPECT_TRUE(startsEntry(0)) << text.substr(0, 200);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find("\r\n", start);
+            while (end != std::string::npos && end + 2 < text.size() && !startsEntry(end + 2)) {
+                end = text.find("\r\n", end + 2);
+            }
+            const std::size_t next = end == std::string::npos ? text.size() : end + 2;
+            entries.push_back(text.substr(start + 24, next - start - 24));
+            start = next;
         }
         return entries;
     }
