@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 
@@ -233,6 +235,24 @@ TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
     EXPECT_EQ(entries[2000], "level 5:   database_1999 - \r\n");
     EXPECT_EQ(entries.back(), "level 5:   Close application\r\n");
     EXPECT_EQ(Settings(), content + "[Common]\nSetupStatus=Cancel\n");
+}
+
+TEST_F(RunnerProcess, EscapedErrorSetsCancelAndReportsOneLine) {
+    // No client library: creating the connection objects fails before the first database.
+    WriteFile(ini, "[General]\nDebugMode=5\n[Database]\nA=" + dir.File("a.fdb") +
+                       "\n[Common]\nSetupStatus=Continue\n");
+    ASSERT_EQ(::setenv("DBU_CLIENT_LIBRARY", dir.File("no-such-library.so").c_str(), 1), 0);
+    const auto r = Run(1);
+    ::unsetenv("DBU_CLIENT_LIBRARY");
+    EXPECT_EQ(r.err.rfind("Exception EIBClientError in module dbupgrade: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 1\r\n",
+                                "level 5:   database_0 - " + dir.File("a.fdb") + "\r\n",
+                                "level 5:   Close application\r\n"}));
+    EXPECT_EQ(Settings(), "[General]\nDebugMode=5\n[Database]\nA=" + dir.File("a.fdb") +
+                              "\n[Common]\nSetupStatus=Cancel\n");
 }
 
 TEST_F(RunnerProcess, KeysBeyondTheKeyBufferAreAnError) {
