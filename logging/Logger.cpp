@@ -25,7 +25,7 @@ constexpr auto kLockRetryPause = std::chrono::milliseconds(1);
 
 // Owns one file descriptor; closing also drops the advisory lock taken on it.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
@@ -36,7 +36,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int Get() const noexcept { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -81,7 +81,7 @@ void AppendEntry(const std::string& fileName, const std::string& entry) {
     }
 }
 
-}  // namespace
+} // namespace
 
 TLogger::TLogger(std::string fileName, int32_t threshold)
     : fileName_(std::move(fileName)), threshold_(threshold) {}
@@ -123,4 +123,4 @@ std::string CurrentTimeStamp() {
     return text;
 }
 
-}  // namespace logging
+} // namespace logging

@@ -10,7 +10,7 @@
 namespace logging {
 
 class TLogger {
-public:
+  public:
     // Stores the path and the threshold; touches no file.
     TLogger(std::string fileName, int32_t threshold);
     TLogger(const TLogger&) = delete;
@@ -23,7 +23,7 @@ public:
     const std::string& FileName() const noexcept { return fileName_; }
     int32_t Threshold() const noexcept { return threshold_; }
 
-private:
+  private:
     const std::string fileName_;
     const int32_t threshold_;
     std::mutex lock_;
@@ -36,4 +36,4 @@ std::string FormatLogEntry(std::string_view timeStamp, int32_t level, std::strin
 // place of ":".
 std::string CurrentTimeStamp();
 
-}  // namespace logging
+} // namespace logging

@@ -53,4 +53,4 @@ void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept;
 // into blanks, ending with a line feed.
 std::string UnhandledErrorReport(const std::exception& error, std::string_view module);
 
-}  // namespace runner
+} // namespace runner

@@ -11,4 +11,4 @@ void RunnerContext::LogMessage(int32_t level, std::string_view message) const {
     }
 }
 
-}  // namespace runner
+} // namespace runner

@@ -14,13 +14,15 @@ namespace runner {
 
 namespace {
 
-bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlankChar(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 // What one line of the file is.
 struct LineInfo {
     enum Kind { Blank, Comment, Section, Key } kind = Blank;
-    std::string_view name;   // section or key name, trimmed
-    std::string_view value;  // key value, trimmed (empty when the line has no "=")
+    std::string_view name;  // section or key name, trimmed
+    std::string_view value; // key value, trimmed (empty when the line has no "=")
     bool hasEquals = false;
 };
 
@@ -65,7 +67,7 @@ std::string_view Unquote(std::string_view value) {
 
 // Closes a file descriptor on every way out.
 class FdCloser {
-public:
+  public:
     explicit FdCloser(int fd) noexcept : fd_(fd) {}
     ~FdCloser() {
         if (fd_ >= 0) {
@@ -75,7 +77,7 @@ public:
     FdCloser(const FdCloser&) = delete;
     FdCloser& operator=(const FdCloser&) = delete;
 
-private:
+  private:
     int fd_;
 };
 
@@ -87,7 +89,7 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
         return false;
     }
     const FdCloser closer(fd);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
     }
@@ -140,12 +142,12 @@ std::string_view TextOf(std::string_view text, const LineSpan& line) {
     return text.substr(line.begin, line.end - line.begin);
 }
 
-}  // namespace
+} // namespace
 
 TSettingsFile::TSettingsFile(std::string content) : content_(std::move(content)) {
     // A UTF-8 byte order mark in front of the first line is not part of it.
     const std::size_t start = content_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    SectionBody* open = nullptr;  // the first occurrence being measured, if any
+    SectionBody* open = nullptr; // the first occurrence being measured, if any
     ForEachLine(content_, start, content_.size(), [&](const LineSpan& line) {
         const LineInfo info = Classify(TextOf(content_, line));
         if (info.kind == LineInfo::Section) {
@@ -201,7 +203,7 @@ SectionKeys TSettingsFile::ReadSection(std::string_view section) const {
     if (body == nullptr) {
         return keys;
     }
-    std::size_t used = 1;  // the final terminator
+    std::size_t used = 1; // the final terminator
     ForEachLine(content_, body->begin, body->end, [&](const LineSpan& line) {
         const LineInfo info = Classify(TextOf(content_, line));
         if (info.kind != LineInfo::Key || info.name.empty()) {
@@ -258,8 +260,8 @@ std::string SetSettingsValue(std::string_view content, std::string_view section,
                 }
                 replacement = value;
             } else {
-                replaceBegin = static_cast<std::size_t>(info.name.data() + info.name.size() -
-                                                        text.data());
+                replaceBegin =
+                    static_cast<std::size_t>(info.name.data() + info.name.size() - text.data());
                 replacement = "=" + std::string(value);
             }
             return false;
@@ -300,7 +302,7 @@ std::string FolderOf(const std::string& path) {
 std::string FinalTarget(const std::string& path) {
     std::string target = path;
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             return target;
         }
@@ -317,7 +319,7 @@ std::string FinalTarget(const std::string& path) {
 
 // A temporary file next to the target; removed again unless it was renamed into place.
 class TempFile {
-public:
+  public:
     explicit TempFile(const std::string& target) {
         const std::size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
@@ -377,14 +379,14 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
     bool created_ = false;
     bool renamed_ = false;
 };
 
-}  // namespace
+} // namespace
 
 void WriteSetupStatus(const std::string& path, std::string_view section, std::string_view key,
                       std::string_view value) {
@@ -392,7 +394,7 @@ void WriteSetupStatus(const std::string& path, std::string_view section, std::st
     if (target.empty()) {
         RaiseWriteError(path);
     }
-    struct stat st{};
+    struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) {
         RaiseWriteError(path);
@@ -437,4 +439,4 @@ void WriteSetupStatus(const std::string& path, std::string_view section, std::st
     }
 }
 
-}  // namespace runner
+} // namespace runner

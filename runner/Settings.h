@@ -14,7 +14,7 @@ namespace runner {
 
 // Raised when a settings file cannot be written ("Unable to write to <path>").
 class EIniFileException : public ibclient::Exception {
-public:
+  public:
     using Exception::Exception;
     const char* ClassName() const noexcept override { return "EIniFileException"; }
 };
@@ -38,7 +38,7 @@ struct SectionKeys {
 // line whose first character is ";" is a comment. When a section or key occurs twice, the
 // first occurrence counts.
 class TSettingsFile {
-public:
+  public:
     // Parses `content` (bytes as they stand in the file; CR LF or LF line ends).
     explicit TSettingsFile(std::string content);
 
@@ -53,7 +53,7 @@ public:
     // The key names of `section` in file order.
     SectionKeys ReadSection(std::string_view section) const;
 
-private:
+  private:
     // Byte range of a section's lines (after its header, up to the next header).
     struct SectionBody {
         std::size_t begin = 0;
@@ -87,4 +87,4 @@ std::string SetSettingsValue(std::string_view content, std::string_view section,
 void WriteSetupStatus(const std::string& path, std::string_view section, std::string_view key,
                       std::string_view value);
 
-}  // namespace runner
+} // namespace runner

@@ -28,7 +28,7 @@ int ReportEscapedError(const runner::RunnerContext& context, const std::exceptio
     return 1;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     runner::RunnerContext context;

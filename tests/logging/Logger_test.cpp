@@ -66,13 +66,14 @@ std::vector<std::string> Entries(const std::string& log) {
 }
 
 // A literal with its embedded NUL bytes.
-template <std::size_t N>
-std::string Bytes(const char (&text)[N]) {
+template <std::size_t N> std::string Bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
 // The text after the time stamp ("level ...").
-std::string WithoutStamp(const std::string& entry) { return entry.substr(24); }
+std::string WithoutStamp(const std::string& entry) {
+    return entry.substr(24);
+}
 
 TEST(LogEntryFormat, LevelMessageAndLineBreak) {
     struct Case {
@@ -83,7 +84,8 @@ TEST(LogEntryFormat, LevelMessageAndLineBreak) {
         {5, " Close application", "S level 5:   Close application\r\n"},
         {1, "", "S level 1:  \r\n"},
         {-3, "x", "S level -3:  x\r\n"},
-        {1, " error: a\r\nerror message: b\r\n", "S level 1:   error: a\r\nerror message: b\r\n\r\n"},
+        {1, " error: a\r\nerror message: b\r\n",
+         "S level 1:   error: a\r\nerror message: b\r\n\r\n"},
         {2147483647, std::string("\0\xff", 2), Bytes("S level 2147483647:  \0\xff\r\n")},
     };
     for (const auto& c : cases) {
@@ -165,9 +167,8 @@ TEST(Logger, AppendsAfterExistingContentAndNeverTruncates) {
 TEST(Logger, UnwritablePathsAreSilentlyDropped) {
     TempDir dir;
     WriteFile(dir.File("plain-file"), "x");
-    for (const std::string& path :
-         {dir.File("missing/dir/run.log"), dir.File("plain-file/run.log"), std::string(),
-          dir.Path()}) {
+    for (const std::string& path : {dir.File("missing/dir/run.log"), dir.File("plain-file/run.log"),
+                                    std::string(), dir.Path()}) {
         TLogger log(path, 5);
         log.Log(1, "lost");
         log.Log(5, "lost again");
@@ -257,4 +258,4 @@ TEST(Logger, ConcurrentProcessesLoseNoEntry) {
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kProcesses * kEntries));
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,7 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 class RunnerProcess : public ::testing::Test {
-protected:
+  protected:
     RunnerProcess() {
         std::filesystem::copy_file(testsupport::ExecutablePath(), exe);
         // An empty script: a database whose script has no statement counts as upgraded.
@@ -85,17 +85,19 @@ protected:
 
 TEST_F(RunnerProcess, NoSettingsFile) {
     Run();
-    EXPECT_EQ(LogEntries(), std::vector<std::string>{"level 1:   error: database list count = 0\r\n"});
+    EXPECT_EQ(LogEntries(),
+              std::vector<std::string>{"level 1:   error: database list count = 0\r\n"});
     EXPECT_EQ(Settings(), "[Common]\nSetupStatus=Cancel\n");
 }
 
 TEST_F(RunnerProcess, EmptyListIsListedAtDebugMode5WithoutClosing) {
     WriteFile(ini, "[General]\r\nDebugMode=5\r\n[Database]\r\n");
     Run();
-    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
-                                "level 1:   error: database list count = 0\r\n",
-                                "level 5:   Database list count = 0\r\n"}));
-    EXPECT_EQ(Settings(), "[General]\r\nDebugMode=5\r\n[Database]\r\n[Common]\r\nSetupStatus=Cancel\r\n");
+    EXPECT_EQ(LogEntries(),
+              (std::vector<std::string>{"level 1:   error: database list count = 0\r\n",
+                                        "level 5:   Database list count = 0\r\n"}));
+    EXPECT_EQ(Settings(),
+              "[General]\r\nDebugMode=5\r\n[Database]\r\n[Common]\r\nSetupStatus=Cancel\r\n");
 }
 
 TEST_F(RunnerProcess, ThresholdZeroOrLessWritesNoLogButSetupStatus) {
@@ -113,8 +115,8 @@ TEST_F(RunnerProcess, DebugModeTextsDecideTheListing) {
     struct Case {
         const char* mode;
         bool listed;
-    } const cases[] = {{"4", false}, {"5", true}, {"0x0A", true}, {"$A", true}, {"X5", true},
-                       {"' 0X5'", true}, {"abc", false}, {"5a", false}, {"$", false}};
+    } const cases[] = {{"4", false},     {"5", true},    {"0x0A", true}, {"$A", true}, {"X5", true},
+                       {"' 0X5'", true}, {"abc", false}, {"5a", false},  {"$", false}};
     for (const auto& c : cases) {
         WriteFile(ini, std::string("[General]\nDebugMode=") + c.mode + "\n");
         std::filesystem::remove(log);
@@ -131,20 +133,24 @@ TEST_F(RunnerProcess, TwoDatabasesUpgradedWithTheRestOfTheFileKept) {
     const std::string a = NewDatabase("a.fdb");
     const std::string b = NewDatabase("b.fdb");
     const std::string before = "; written by setup\r\n[General]\r\n  DebugMode = 5 \r\n\r\n"
-                               "[Database]\r\nMain = \"" + a + "\"\r\n; Old=/gone.fdb\r\n"
-                               "second=  " + b + "  \r\n\r\n[Common]\r\nOther=keep\r\n"
+                               "[Database]\r\nMain = \"" +
+                               a +
+                               "\"\r\n; Old=/gone.fdb\r\n"
+                               "second=  " +
+                               b +
+                               "  \r\n\r\n[Common]\r\nOther=keep\r\n"
                                "SetupStatus = Cancel\r\n[Tail]\r\nx=\xC0\xFF\r\n";
     WriteFile(ini, before);
     Run();
-    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
-                                "level 5:   Database list count = 2\r\n",
-                                "level 5:   database_0 - " + a + "\r\n",
-                                "level 5:   database_1 - " + b + "\r\n",
-                                "level 5:   Start upgrade database " + a + " \r\n",
-                                "level 5:   Database " + a + " upgrade was successful completed\r\n",
-                                "level 5:   Start upgrade database " + b + " \r\n",
-                                "level 5:   Database " + b + " upgrade was successful completed\r\n",
-                                "level 5:   Close application\r\n"}));
+    EXPECT_EQ(LogEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 2\r\n", "level 5:   database_0 - " + a + "\r\n",
+                  "level 5:   database_1 - " + b + "\r\n",
+                  "level 5:   Start upgrade database " + a + " \r\n",
+                  "level 5:   Database " + a + " upgrade was successful completed\r\n",
+                  "level 5:   Start upgrade database " + b + " \r\n",
+                  "level 5:   Database " + b + " upgrade was successful completed\r\n",
+                  "level 5:   Close application\r\n"}));
     std::string after = before;
     after.replace(after.find("SetupStatus = Cancel"), 20, "SetupStatus = Continue");
     EXPECT_EQ(Settings(), after);
@@ -159,12 +165,12 @@ TEST_F(RunnerProcess, AfterAFailedEntryNoLaterEntryReportsSuccess) {
     const std::string b = NewDatabase("b.fdb");
     WriteFile(ini, "[General]\nDebugMode=5\n[Database]\nblank=   \nB=" + b + "\n");
     Run();
-    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
-                                "level 5:   Database list count = 2\r\n",
-                                "level 5:   database_0 - \r\n",
-                                "level 5:   database_1 - " + b + "\r\n",
-                                "level 5:   Start upgrade database " + b + " \r\n",
-                                "level 5:   Close application\r\n"}));
+    EXPECT_EQ(LogEntries(),
+              (std::vector<std::string>{"level 5:   Database list count = 2\r\n",
+                                        "level 5:   database_0 - \r\n",
+                                        "level 5:   database_1 - " + b + "\r\n",
+                                        "level 5:   Start upgrade database " + b + " \r\n",
+                                        "level 5:   Close application\r\n"}));
     EXPECT_NE(Settings().find("SetupStatus=Cancel\n"), std::string::npos);
 }
 
@@ -176,7 +182,8 @@ TEST_F(RunnerProcess, ReadOnlySettingsFileIsLoggedAndEndsWithExitCode1) {
     Run(1);
     EXPECT_EQ(LogEntries(), std::vector<std::string>{
                                 "level 1:   error: SetupStatus was not written\r\nerror message: "
-                                "Unable to write to " + ini + "\r\n"});
+                                "Unable to write to " +
+                                ini + "\r\n"});
     EXPECT_EQ(Settings(), content);
 }
 
@@ -186,7 +193,8 @@ TEST_F(RunnerProcess, SettingsPathThatIsAFolder) {
     EXPECT_EQ(LogEntries(), (std::vector<std::string>{
                                 "level 1:   error: database list count = 0\r\n",
                                 "level 1:   error: SetupStatus was not written\r\nerror message: "
-                                "Unable to write to " + ini + "\r\n"}));
+                                "Unable to write to " +
+                                    ini + "\r\n"}));
 }
 
 TEST_F(RunnerProcess, UnwritableLogPathLosesOnlyTheLog) {
@@ -211,14 +219,15 @@ TEST_F(RunnerProcess, BinarySettingsFileIsKeptByteForByte) {
     const std::string after = Settings();
     ASSERT_GT(after.size(), junk.size());
     EXPECT_EQ(after.compare(0, junk.size(), junk), 0);
-    EXPECT_EQ(after.substr(junk.size()), (junk.back() == '\n' ? "" : "\n") +
-                                             std::string("[Common]\nSetupStatus=Cancel\n"));
+    EXPECT_EQ(after.substr(junk.size()),
+              (junk.back() == '\n' ? "" : "\n") + std::string("[Common]\nSetupStatus=Cancel\n"));
 }
 
 TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
     // 40 MB of other sections, then a Database section of 2,000 keys with empty values.
     std::string content;
-    const std::string filler = "[Other]\n" + std::string(200, 'x') + "=" + std::string(800, 'y') + "\n";
+    const std::string filler =
+        "[Other]\n" + std::string(200, 'x') + "=" + std::string(800, 'y') + "\n";
     while (content.size() < 40u * 1024 * 1024) {
         content += filler;
     }
@@ -247,10 +256,10 @@ TEST_F(RunnerProcess, EscapedErrorSetsCancelAndReportsOneLine) {
     EXPECT_EQ(r.err.rfind("Exception EIBClientError in module dbupgrade: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.err.back(), '\n');
-    EXPECT_EQ(LogEntries(), (std::vector<std::string>{
-                                "level 5:   Database list count = 1\r\n",
-                                "level 5:   database_0 - " + dir.File("a.fdb") + "\r\n",
-                                "level 5:   Close application\r\n"}));
+    EXPECT_EQ(LogEntries(),
+              (std::vector<std::string>{"level 5:   Database list count = 1\r\n",
+                                        "level 5:   database_0 - " + dir.File("a.fdb") + "\r\n",
+                                        "level 5:   Close application\r\n"}));
     EXPECT_EQ(Settings(), "[General]\nDebugMode=5\n[Database]\nA=" + dir.File("a.fdb") +
                               "\n[Common]\nSetupStatus=Cancel\n");
 }
@@ -269,4 +278,4 @@ TEST_F(RunnerProcess, KeysBeyondTheKeyBufferAreAnError) {
     EXPECT_NE(Settings().find("SetupStatus=Cancel\n"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

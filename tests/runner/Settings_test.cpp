@@ -24,8 +24,7 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-template <std::size_t N>
-std::string Bytes(const char (&text)[N]) {
+template <std::size_t N> std::string Bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
@@ -36,7 +35,7 @@ TEST(SettingsRead, ValuesFollowTheIniRules) {
         std::string content;
         std::string section;
         std::string key;
-        std::string expected;  // "<default>" when the key must not be found
+        std::string expected; // "<default>" when the key must not be found
     } const cases[] = {
         {"names ignore ASCII case", "[general]\nDEBUGMODE=5\n", "General", "DebugMode", "5"},
         {"blanks around names and values", " [ General ] \n\t DebugMode \t=\t 7 \r\n", "General",
@@ -151,7 +150,7 @@ TEST(SettingsWrite, ChangesOnlyWhatItMust) {
 }
 
 class SettingsFileOnDisk : public ::testing::Test {
-protected:
+  protected:
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
@@ -171,13 +170,14 @@ TEST_F(SettingsFileOnDisk, CreatesAMissingFile) {
 }
 
 TEST_F(SettingsFileOnDisk, KeepsContentAndPermissions) {
-    const std::string before = "; setup\r\n[Database]\r\nMain=/x.fdb\r\n[Common]\r\nSetupStatus=Cancel\r\n";
+    const std::string before =
+        "; setup\r\n[Database]\r\nMain=/x.fdb\r\n[Common]\r\nSetupStatus=Cancel\r\n";
     WriteFile(path, before);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     WriteSetupStatus(path, "Common", "SetupStatus", "Continue");
     EXPECT_EQ(ReadFile(path),
               "; setup\r\n[Database]\r\nMain=/x.fdb\r\n[Common]\r\nSetupStatus=Continue\r\n");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(Names(), std::vector<std::string>{"dbupgrade.ini"}) << "no temporary file left";
@@ -208,7 +208,7 @@ TEST_F(SettingsFileOnDisk, WritesThroughSymbolicLinksAndKeepsThem) {
     WriteFile(target, "[General]\nDebugMode=5\n");
     ASSERT_EQ(::symlink("real/settings.ini", path.c_str()), 0);
     WriteSetupStatus(path, "Common", "SetupStatus", "Continue");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ReadFile(target), "[General]\nDebugMode=5\n[Common]\nSetupStatus=Continue\n");
@@ -233,4 +233,4 @@ TEST_F(SettingsFileOnDisk, LoadReadsMissingAndUnreadableFilesAsEmpty) {
     EXPECT_EQ(TSettingsFile::Load(path).ReadString("A", "k", "d"), "1");
 }
 
-}  // namespace
+} // namespace
