@@ -19,7 +19,7 @@ namespace ibclient {
 std::string ReadBlob(DbHandle* database, TrHandle* transaction, TQuad id);
 
 // Creates a blob holding `content` (written in segments of at most 16384 bytes), closes it
-// and returns its identifier. Server errors raise; a created blob is cancelled on failure.
+// and returns its identifier. Server errors raise; a created blob is closed again on failure.
 TQuad CreateBlob(DbHandle* database, TrHandle* transaction, std::string_view content);
 
 enum class TSeekOrigin { Beginning, Current, End };
