@@ -10,6 +10,7 @@
 #include "ibclient/Binding.h"
 #include "ibclient/Errors.h"
 #include "ibclient/IBTransaction.h"
+#include "ibclient/Schema.h"
 
 namespace ibclient {
 
@@ -20,6 +21,7 @@ TIBDatabase::TIBDatabase()
     RequireClientLibrary();
     schemaTransaction_ = std::make_unique<TIBTransaction>();
     schemaTransaction_->SetDefaultDatabase(this);
+    schema_ = std::make_unique<TSchema>(*this);
 }
 
 TIBDatabase::~TIBDatabase() {
@@ -63,6 +65,7 @@ TIBDatabase::~TIBDatabase() {
     clients_.clear();
     RemoveTransactions();
     schemaTransaction_.reset();
+    schema_.reset();
 }
 
 void TIBDatabase::SetConnected(bool value) {
@@ -125,7 +128,9 @@ void TIBDatabase::RequireDatabaseName() const {
 }
 
 void TIBDatabase::ClearSchemaCache() {
-    // No cache yet: the statement layer's TSchema is emptied here.
+    if (schema_) {
+        schema_->ClearSchemaCache();
+    }
 }
 
 void TIBDatabase::Login() {

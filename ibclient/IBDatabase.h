@@ -17,6 +17,7 @@
 namespace ibclient {
 
 class TIBTransaction;
+class TSchema;
 
 class TIBDatabase {
 public:
@@ -95,8 +96,9 @@ public:
     // The transaction the schema cache reads in; owned by this database.
     TIBTransaction* SchemaTransaction() const noexcept { return schemaTransaction_.get(); }
 
-    // Schema cache hook: drops the cached column facts. The cache (TSchema) is added with the
-    // statement layer; until then there is nothing to drop.
+    // The cache of computed and defaulted columns, owned by this database.
+    TSchema& Schema() noexcept { return *schema_; }
+    // Drops the cached column facts.
     void ClearSchemaCache();
 
     // The DPB of the last successful build and whether Params changed since.
@@ -151,8 +153,7 @@ private:
     TSlotList<TIBBase> objects_;
     std::vector<TIBBase*> clients_;
     std::unique_ptr<TIBTransaction> schemaTransaction_;
-    // Schema cache slot: the statement layer adds `std::unique_ptr<TSchema> schema_` here,
-    // created in the constructor, emptied by ClearSchemaCache and released last.
+    std::unique_ptr<TSchema> schema_;  // created in the constructor, released last
 };
 
 }  // namespace ibclient

@@ -22,7 +22,8 @@ struct TFieldNode {
 
 class TSchema {
 public:
-    // Creates the lookup statement on `database`, bound to its SchemaTransaction.
+    // The lookup statement is created on `database`, bound to its SchemaTransaction, when
+    // the first table is loaded.
     explicit TSchema(TIBDatabase& database);
     ~TSchema();
     TSchema(const TSchema&) = delete;
