@@ -2,6 +2,8 @@
 #include "runner/Runner.h"
 
 #include "ibclient/Errors.h"
+#include "ibclient/IBDatabase.h"
+#include "ibclient/IBTransaction.h"
 #include "logging/Logger.h"
 #include "runner/Connection.h"
 #include "runner/Paths.h"
@@ -44,17 +46,20 @@ public:
     // Creates the transaction object, then the database object (creating the first component
     // also loads the client library, which raises when the library is missing), and points
     // context.Transaction and context.Database at them.
-    //
-    // Still empty: TIBTransaction and TIBDatabase are not part of the program yet. When they
-    // are, own them here (std::unique_ptr members, transaction created first) and set the two
-    // context pointers.
-    explicit ConnectionObjects(RunnerContext& context) : context_(context) {}
+    explicit ConnectionObjects(RunnerContext& context) : context_(context) {
+        transaction_ = std::make_unique<ibclient::TIBTransaction>();
+        database_ = std::make_unique<ibclient::TIBDatabase>();
+        context_.Transaction = transaction_.get();
+        context_.Database = database_.get();
+    }
 
     // Releases the transaction object, then the database object, and clears the context's
     // pointers to them.
     ~ConnectionObjects() {
         context_.Transaction = nullptr;
         context_.Database = nullptr;
+        transaction_.reset();
+        database_.reset();
     }
 
     ConnectionObjects(const ConnectionObjects&) = delete;
@@ -62,6 +67,8 @@ public:
 
 private:
     RunnerContext& context_;
+    std::unique_ptr<ibclient::TIBTransaction> transaction_;
+    std::unique_ptr<ibclient::TIBDatabase> database_;
 };
 
 // The run's log writer, published through the context while it exists.

@@ -1,0 +1,127 @@
+// The runner's per-database connection, seen from outside: the dbupgrade executable run as a
+// process against missing, embedded and server databases.
+#include "ibclient/Errors.h"
+#include "ibclient/IBDatabase.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+class ConnectionProcess : public ::testing::Test {
+protected:
+    ConnectionProcess() {
+        std::filesystem::copy_file(testsupport::ExecutablePath(), dir.File("dbupgrade"));
+        // An empty script: nothing to run once connected.
+        WriteFile(dir.File("dbupgrade.sql"), "");
+    }
+
+    // Writes the settings with DebugMode 5 and the given database entries, runs dbupgrade and
+    // returns the log.
+    std::string Run(const std::vector<std::string>& databases) {
+        std::string ini = "[General]\r\nDebugMode=5\r\n[Database]\r\n";
+        for (std::size_t i = 0; i < databases.size(); ++i) {
+            ini += "db" + std::to_string(i) + "=" + databases[i] + "\r\n";
+        }
+        WriteFile(dir.File("dbupgrade.ini"), ini);
+        const auto result = testsupport::RunProcess({dir.File("dbupgrade")}, dir.Path());
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        return ReadFile(dir.File("dbupgrade.log"));
+    }
+
+    std::string SetupStatus() const {
+        const std::string ini = ReadFile(dir.File("dbupgrade.ini"));
+        const std::size_t at = ini.find("SetupStatus=");
+        return at == std::string::npos ? "" : ini.substr(at + 12, ini.find_first_of("\r\n", at) - at - 12);
+    }
+
+    // The message that connecting to `name` with the runner's settings raises in this process.
+    static std::string ConnectError(const std::string& name) {
+        ibclient::TIBDatabase db;
+        db.SetDatabaseName(name);
+        db.SetLoginPrompt(false);
+        db.Params().SetCommaText("user_name=SYSDBA,password=quillfern,lc_ctype=WIN1251");
+        db.SetSQLDialect(1);
+        try {
+            db.Open();
+        } catch (const ibclient::Exception& e) {
+            return e.Message();
+        }
+        ADD_FAILURE() << name << " connected";
+        return "";
+    }
+
+    static std::size_t Occurrences(const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ConnectionProcess, MissingFileIsOneLevelOneEntryWithTheClientMessage) {
+    const std::string missing = dir.File("missing.fdb");
+    const std::string good = dir.File("good.fdb");
+    testsupport::CreateDatabase(good, 1);
+    const std::string log = Run({missing, good});
+
+    const std::string message = ConnectError(missing);
+    ASSERT_NE(message, "");
+    EXPECT_NE(message.back(), '\n');
+    const std::string entry = "level 1:   error: connect to database " + missing +
+                              " failed\r\nerror message: " + message + "\r\n";
+    EXPECT_NE(log.find(entry), std::string::npos) << log;
+    EXPECT_EQ(Occurrences(log, "level 1:"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, " Start upgrade database " + missing), 0u) << log;
+    // The next entry is still connected, but no success is reported after a failure.
+    EXPECT_EQ(Occurrences(log, "level 5:   Start upgrade database " + good + " \r\n"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "upgrade was successful completed"), 0u) << log;
+    EXPECT_EQ(SetupStatus(), "Cancel");
+}
+
+TEST_F(ConnectionProcess, EmbeddedDatabaseListedTwiceIsUpgradedTwice) {
+    const std::string path = dir.File("twice.fdb");
+    testsupport::CreateDatabase(path, 3);
+    const std::string log = Run({path, path});
+    EXPECT_EQ(Occurrences(log, "level 1:"), 0u) << log;
+    EXPECT_EQ(Occurrences(log, "level 5:   Start upgrade database " + path + " \r\n"), 2u) << log;
+    EXPECT_EQ(Occurrences(log, "level 5:   Database " + path + " upgrade was successful completed\r\n"), 2u)
+        << log;
+    EXPECT_EQ(SetupStatus(), "Continue");
+}
+
+TEST_F(ConnectionProcess, ServerDatabaseConnects) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string name = "localhost:" + dir.File("server.fdb");
+    testsupport::CreateDatabase(name, 1);
+    const std::string log = Run({name});
+    EXPECT_EQ(Occurrences(log, "level 1:"), 0u) << log;
+    EXPECT_EQ(Occurrences(log, "Start upgrade database " + name + " "), 1u) << log;
+    EXPECT_EQ(SetupStatus(), "Continue");
+}
+
+TEST_F(ConnectionProcess, EmptyNameIsAnErrorWithoutLogEntry) {
+    const std::string path = dir.File("after.fdb");
+    testsupport::CreateDatabase(path, 1);
+    const std::string log = Run({"", path});
+    EXPECT_EQ(Occurrences(log, "level 1:"), 0u) << log;
+    EXPECT_EQ(Occurrences(log, "Start upgrade database "), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "upgrade was successful completed"), 0u) << log;
+    EXPECT_EQ(SetupStatus(), "Cancel");
+}
+
+}  // namespace
