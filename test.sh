@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, starts a local Firebird server, builds the project twice (plain,
-# and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both builds.
+# and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both builds,
+# then builds the fuzz targets with clang and fuzzes each for a bounded time (FUZZ_SECONDS in
+# all, default 60).
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -26,6 +28,8 @@ echo "=== plain build ==="
 run_build build || status=1
 echo "=== sanitizer build (ASan + UBSan) ==="
 run_build build-asan -DDBU_SANITIZE=ON -DDBU_BUILD_BENCH=OFF || status=1
+echo "=== fuzzing (libFuzzer, bounded) ==="
+FUZZ_BUILD_DIR=build-fuzz bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || status=1
 
 if [ $status -ne 0 ]; then
   echo "TESTS FAILED"

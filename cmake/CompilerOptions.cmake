@@ -10,6 +10,18 @@ if(DBU_SANITIZE)
   target_link_options(dbu_options INTERFACE ${_san})
 endif()
 
+# Fuzzing: coverage instrumentation for libFuzzer on every library the fuzz targets link,
+# with AddressSanitizer and UndefinedBehaviorSanitizer so that a bad access stops the run.
+if(DBU_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "DBU_FUZZ needs clang++ (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  set(_fuzz -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+            -fno-sanitize-recover=all)
+  target_compile_options(dbu_options INTERFACE ${_fuzz})
+  target_link_options(dbu_options INTERFACE -fsanitize=address,undefined)
+endif()
+
 # A static library of every .cpp file in the calling folder (an interface library while the
 # folder holds none yet), with the project root as include path.
 function(dbu_area_library name)

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils firebird3.0-server
   locales valgrind
+  clang libclang-rt-14-dev dpkg-dev
 )
 
 missing=()

@@ -1,0 +1,30 @@
+# Installation layout and the Debian package.
+#
+# `cmake --install` puts the runner in bin/, an example settings file and an example upgrade
+# script in share/dbupgrade/ and the README in share/doc/dbupgrade/. `cpack` in the build folder
+# builds a .deb from the same layout. The runner loads libfbclient at run time (dlopen), so the
+# package names the client library as a dependency instead of linking it.
+include(GNUInstallDirs)
+
+install(FILES ${PROJECT_SOURCE_DIR}/examples/dbupgrade.ini ${PROJECT_SOURCE_DIR}/examples/dbupgrade.sql
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/dbupgrade)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "dbupgrade")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "dbupgrade")
+set(CPACK_PACKAGE_CONTACT "dbupgrade maintainers <dbupgrade@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Unattended database upgrade runner for InterBase/Firebird databases")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Applies one SQL upgrade script to each database named in its settings file, logs what it did and records SetupStatus=Continue or Cancel for the calling setup.")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "database")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+# The C++ runtime is found from the executable's ELF dependencies; the client library is
+# dlopen'ed and has to be named by hand.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2")
+include(CPack)
