@@ -14,7 +14,7 @@ namespace ibclient {
 namespace {
 
 constexpr std::size_t kMaxSegment = 0x4000;
-constexpr StatusEntry kSegmentIncomplete = 335544366;  // isc_segment: more of the segment follows
+constexpr StatusEntry kSegmentIncomplete = 335544366; // isc_segment: more of the segment follows
 
 ISC_QUAD ToQuad(TQuad id) {
     ISC_QUAD quad{};
@@ -25,7 +25,8 @@ ISC_QUAD ToQuad(TQuad id) {
 
 // Closes an open blob handle without raising (on the way out of a failure).
 void CloseQuietly(isc_blob_handle& blob) noexcept {
-    if (blob != 0) ClientApi().isc_close_blob(StatusVector(), &blob);
+    if (blob != 0)
+        ClientApi().isc_close_blob(StatusVector(), &blob);
 }
 
 // Raises the current status vector's error after closing the blob, keeping the message.
@@ -51,30 +52,36 @@ std::size_t TotalLength(isc_blob_handle& blob) {
     std::size_t total = 0;
     for (std::size_t p = 0; p + 3 <= reply.size() && reply[p] != isc_info_end;) {
         const auto length = static_cast<std::size_t>(api.isc_vax_integer(&reply[p + 1], 2));
-        if (length > 4 || p + 3 + length > reply.size()) break;
+        if (length > 4 || p + 3 + length > reply.size())
+            break;
         if (reply[p] == isc_info_blob_total_length) {
-            total = static_cast<std::uint32_t>(api.isc_vax_integer(&reply[p + 3], static_cast<short>(length)));
+            total = static_cast<std::uint32_t>(
+                api.isc_vax_integer(&reply[p + 3], static_cast<short>(length)));
         }
         p += 3 + length;
     }
     return total;
 }
 
-}  // namespace
+} // namespace
 
 std::string ReadBlob(DbHandle* database, TrHandle* transaction, TQuad id) {
-    if (id == TQuad{}) return {};
+    if (id == TQuad{})
+        return {};
     const auto& api = ClientApi();
     ISC_QUAD quad = ToQuad(id);
     isc_blob_handle blob = 0;
-    CheckStatus(api.isc_open_blob2(StatusVector(), database, transaction, &blob, &quad, 0, nullptr), true);
+    CheckStatus(api.isc_open_blob2(StatusVector(), database, transaction, &blob, &quad, 0, nullptr),
+                true);
     std::string content(TotalLength(blob), '\0');
     std::size_t done = 0;
     while (done < content.size()) {
         const auto ask = static_cast<unsigned short>(std::min(kMaxSegment, content.size() - done));
         unsigned short got = 0;
-        const StatusEntry result = api.isc_get_segment(StatusVector(), &blob, &got, ask, &content[done]);
-        if (result != 0 && result != kSegmentIncomplete) RaiseAndClose(blob);
+        const StatusEntry result =
+            api.isc_get_segment(StatusVector(), &blob, &got, ask, &content[done]);
+        if (result != 0 && result != kSegmentIncomplete)
+            RaiseAndClose(blob);
         done += std::min<std::size_t>(got, ask);
     }
     CheckStatus(api.isc_close_blob(StatusVector(), &blob), true);
@@ -85,10 +92,14 @@ TQuad CreateBlob(DbHandle* database, TrHandle* transaction, std::string_view con
     const auto& api = ClientApi();
     ISC_QUAD quad{};
     isc_blob_handle blob = 0;
-    CheckStatus(api.isc_create_blob2(StatusVector(), database, transaction, &blob, &quad, 0, nullptr), true);
+    CheckStatus(
+        api.isc_create_blob2(StatusVector(), database, transaction, &blob, &quad, 0, nullptr),
+        true);
     for (std::size_t done = 0; done < content.size();) {
-        const auto length = static_cast<unsigned short>(std::min(kMaxSegment, content.size() - done));
-        if (api.isc_put_segment(StatusVector(), &blob, length, content.data() + done) > 0) RaiseAndClose(blob);
+        const auto length =
+            static_cast<unsigned short>(std::min(kMaxSegment, content.size() - done));
+        if (api.isc_put_segment(StatusVector(), &blob, length, content.data() + done) > 0)
+            RaiseAndClose(blob);
         done += length;
     }
     CheckStatus(api.isc_close_blob(StatusVector(), &blob), true);
@@ -109,9 +120,11 @@ void TIBBlobStream::SetBlobID(TQuad id) {
 }
 
 void TIBBlobStream::Load() {
-    if (loaded_) return;
-    content_ = blobID_ == TQuad{} ? std::string()
-                                  : ReadBlob(base_.DatabaseHandle(), base_.TransactionHandle(), blobID_);
+    if (loaded_)
+        return;
+    content_ = blobID_ == TQuad{}
+                   ? std::string()
+                   : ReadBlob(base_.DatabaseHandle(), base_.TransactionHandle(), blobID_);
     loaded_ = true;
 }
 
@@ -128,8 +141,10 @@ std::int64_t TIBBlobStream::Size() {
 std::int64_t TIBBlobStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     const std::int64_t size = Size();
     std::int64_t base = 0;
-    if (origin == TSeekOrigin::Current) base = position_;
-    if (origin == TSeekOrigin::End) base = size;
+    if (origin == TSeekOrigin::Current)
+        base = position_;
+    if (origin == TSeekOrigin::End)
+        base = size;
     position_ = std::clamp<std::int64_t>(base + offset, 0, size);
     return position_;
 }
@@ -137,10 +152,12 @@ std::int64_t TIBBlobStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 std::size_t TIBBlobStream::Read(void* buffer, std::size_t count) {
     Load();
     const auto position = static_cast<std::size_t>(position_);
-    const std::size_t n = position < content_.size() ? std::min(count, content_.size() - position) : 0;
-    if (n > 0) std::memcpy(buffer, content_.data() + position, n);
+    const std::size_t n =
+        position < content_.size() ? std::min(count, content_.size() - position) : 0;
+    if (n > 0)
+        std::memcpy(buffer, content_.data() + position, n);
     position_ += static_cast<std::int64_t>(n);
     return n;
 }
 
-}  // namespace ibclient
+} // namespace ibclient

@@ -25,7 +25,7 @@ TQuad CreateBlob(DbHandle* database, TrHandle* transaction, std::string_view con
 enum class TSeekOrigin { Beginning, Current, End };
 
 class TIBBlobStream {
-public:
+  public:
     // Unbound; bind with SetDatabase/SetTransaction before the content is first needed.
     TIBBlobStream();
     ~TIBBlobStream();
@@ -51,7 +51,7 @@ public:
     // Copies at most `count` bytes from the position on and advances it; returns the count.
     std::size_t Read(void* buffer, std::size_t count);
 
-private:
+  private:
     void Load();
 
     TIBBase base_;
@@ -61,4 +61,4 @@ private:
     std::int64_t position_ = 0;
 };
 
-}  // namespace ibclient
+} // namespace ibclient

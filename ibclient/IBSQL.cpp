@@ -23,30 +23,33 @@ static_assert(std::is_same_v<TrHandle, isc_tr_handle>);
 namespace {
 
 // Status codes the statement recognises.
-constexpr StatusEntry kLockConflict = 335544345;      // isc_lock_conflict
+constexpr StatusEntry kLockConflict = 335544345;       // isc_lock_conflict
 constexpr StatusEntry kBadStatementHandle = 335544485; // isc_bad_stmt_handle
-constexpr StatusEntry kInvalidCursor = 335544572;     // isc_dsql_cursor_err
-constexpr StatusEntry kCursorCloseError = 335544577;  // isc_dsql_cursor_close_err
-constexpr StatusEntry kEndOfCursor = 100;             // isc_dsql_fetch: no more rows
+constexpr StatusEntry kInvalidCursor = 335544572;      // isc_dsql_cursor_err
+constexpr StatusEntry kCursorCloseError = 335544577;   // isc_dsql_cursor_close_err
+constexpr StatusEntry kEndOfCursor = 100;              // isc_dsql_fetch: no more rows
 
 // Decimal renderings of random non-negative integers, cut to 8 characters.
 std::string RandomDigits() {
     thread_local std::mt19937 generator{std::random_device{}()};
     std::uniform_int_distribution<int> distribution(0, std::numeric_limits<int>::max());
     std::string digits;
-    while (digits.size() < 8) digits += std::to_string(distribution(generator));
+    while (digits.size() < 8)
+        digits += std::to_string(distribution(generator));
     digits.resize(8);
     return digits;
 }
 
-[[noreturn]] void RaiseParseError(const char* detail) { RaiseClientError(ceSQLParseError, {detail}); }
+[[noreturn]] void RaiseParseError(const char* detail) {
+    RaiseClientError(ceSQLParseError, {detail});
+}
 
 bool IsNameChar(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '$';
 }
 
-}  // namespace
+} // namespace
 
 // ---- Lines ----
 
@@ -56,11 +59,13 @@ std::vector<std::string> SplitLines(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
             lines.emplace_back(text.substr(start, i - start));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
             start = i + 1;
         }
     }
-    if (start < text.size()) lines.emplace_back(text.substr(start));
+    if (start < text.size())
+        lines.emplace_back(text.substr(start));
     return lines;
 }
 
@@ -74,7 +79,8 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 
 void TSQLText::Changing() const {
-    if (onChanging_) onChanging_();
+    if (onChanging_)
+        onChanging_();
 }
 
 void TSQLText::SetText(std::string_view text) {
@@ -93,25 +99,29 @@ void TSQLText::Add(std::string line) {
 }
 
 void TSQLText::Insert(std::size_t index, std::string line) {
-    if (index > lines_.size()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index > lines_.size())
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     Changing();
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), std::move(line));
 }
 
 void TSQLText::Set(std::size_t index, std::string line) {
-    if (index >= lines_.size()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index >= lines_.size())
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     Changing();
     lines_[index] = std::move(line);
 }
 
 void TSQLText::Delete(std::size_t index) {
-    if (index >= lines_.size()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index >= lines_.size())
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     Changing();
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void TSQLText::Clear() {
-    if (lines_.empty()) return;
+    if (lines_.empty())
+        return;
     Changing();
     lines_.clear();
 }
@@ -130,81 +140,87 @@ TParsedSQL ParseSQLParameters(std::string_view sql) {
         const char c = sql[i];
         const char next = i + 1 < n ? sql[i + 1] : '\0';
         switch (state) {
-            case State::Default:
-                if (c == '\'' || c == '"') {
-                    out += c;
-                    quote = c;
-                    state = State::Quote;
-                } else if (c == ':' || c == '?') {
-                    out += '?';
-                    name.clear();
-                    state = State::Parameter;
-                } else if (c == '/' && next == '*') {
-                    out += "/*";
-                    ++i;
-                    state = State::Comment;
-                } else {
-                    out += c;
-                }
-                break;
-            case State::Comment:
-                if (next == '\0') RaiseParseError("EOF in comment detected");
-                // The slash after the asterisk is handled (and copied) by the default state.
-                if (c == '*' && next == '/') state = State::Default;
+        case State::Default:
+            if (c == '\'' || c == '"') {
                 out += c;
-                break;
-            case State::Quote:
-                if (next == '\0') RaiseParseError("EOF in string detected");
-                if (c == quote && next == quote) {
-                    out += c;
-                    out += next;
-                    ++i;
-                } else {
-                    out += c;
-                    if (c == quote) state = State::Default;
-                }
-                break;
-            case State::Parameter:
-                if (name.empty() && c == '"') {
-                    state = State::QuotedParameter;
-                } else if (IsNameChar(c)) {
-                    name += c;
-                    if (!IsNameChar(next)) {
-                        // The character that ends the name is copied at once, unexamined.
-                        result.Names.push_back(name);
-                        if (next != '\0') out += next;
-                        ++i;
-                        state = State::Default;
-                    }
-                } else {
-                    RaiseParseError("Parameter name expected");
-                }
-                break;
-            case State::QuotedParameter:
-                if (c == '"') {
-                    // The closing quote is dropped and the character after it copied unexamined.
+                quote = c;
+                state = State::Quote;
+            } else if (c == ':' || c == '?') {
+                out += '?';
+                name.clear();
+                state = State::Parameter;
+            } else if (c == '/' && next == '*') {
+                out += "/*";
+                ++i;
+                state = State::Comment;
+            } else {
+                out += c;
+            }
+            break;
+        case State::Comment:
+            if (next == '\0')
+                RaiseParseError("EOF in comment detected");
+            // The slash after the asterisk is handled (and copied) by the default state.
+            if (c == '*' && next == '/')
+                state = State::Default;
+            out += c;
+            break;
+        case State::Quote:
+            if (next == '\0')
+                RaiseParseError("EOF in string detected");
+            if (c == quote && next == quote) {
+                out += c;
+                out += next;
+                ++i;
+            } else {
+                out += c;
+                if (c == quote)
+                    state = State::Default;
+            }
+            break;
+        case State::Parameter:
+            if (name.empty() && c == '"') {
+                state = State::QuotedParameter;
+            } else if (IsNameChar(c)) {
+                name += c;
+                if (!IsNameChar(next)) {
+                    // The character that ends the name is copied at once, unexamined.
                     result.Names.push_back(name);
-                    if (next != '\0') out += next;
+                    if (next != '\0')
+                        out += next;
                     ++i;
                     state = State::Default;
-                } else {
-                    name += c;
                 }
-                break;
+            } else {
+                RaiseParseError("Parameter name expected");
+            }
+            break;
+        case State::QuotedParameter:
+            if (c == '"') {
+                // The closing quote is dropped and the character after it copied unexamined.
+                result.Names.push_back(name);
+                if (next != '\0')
+                    out += next;
+                ++i;
+                state = State::Default;
+            } else {
+                name += c;
+            }
+            break;
         }
     }
     // A marker at the very end has no name; an unterminated quoted name no end.
-    if (state == State::Parameter) RaiseParseError("Parameter name expected");
-    if (state == State::QuotedParameter) RaiseParseError("EOF in string detected");
+    if (state == State::Parameter)
+        RaiseParseError("Parameter name expected");
+    if (state == State::QuotedParameter)
+        RaiseParseError("EOF in string detected");
     return result;
 }
 
 // ---- Creation and destruction ----
 
 TIBSQL::TIBSQL(std::string name)
-    : base_(this, TIBOwnerKind::Statement),
-      sql_([this] { SQLChanging(); }),
-      parameters_(this),
+    : base_(this, TIBOwnerKind::Statement), sql_([this] { SQLChanging(); }), parameters_(this),
       currentRow_(this) {
     Init(std::move(name));
 }
@@ -227,24 +243,29 @@ void TIBSQL::Init(std::string name) {
 
 TIBSQL::~TIBSQL() {
     try {
-        if (open_) CloseCursor();
-    } catch (...) {  // NOLINT(bugprone-empty-catch): destructors never throw
+        if (open_)
+            CloseCursor();
+    } catch (...) { // NOLINT(bugprone-empty-catch): destructors never throw
     }
     try {
-        if (handle_ != 0) ReleaseHandle();
-    } catch (...) {  // NOLINT(bugprone-empty-catch)
+        if (handle_ != 0)
+            ReleaseHandle();
+    } catch (...) { // NOLINT(bugprone-empty-catch)
     }
 }
 
 // ---- Notifications ----
 
 void TIBSQL::SQLChanging() {
-    if (OnSQLChanging) OnSQLChanging();
-    if (handle_ != 0) ReleaseHandle();
+    if (OnSQLChanging)
+        OnSQLChanging();
+    if (handle_ != 0)
+        ReleaseHandle();
 }
 
 void TIBSQL::OnBeforeTransactionEnd() {
-    if (open_) CloseCursor();
+    if (open_)
+        CloseCursor();
 }
 
 void TIBSQL::OnBeforeDatabaseDisconnect() {
@@ -255,23 +276,27 @@ void TIBSQL::OnBeforeDatabaseDisconnect() {
 }
 
 void TIBSQL::SetSQL(const std::vector<std::string>& lines) {
-    if (JoinLines(lines) == sql_.Text()) return;
+    if (JoinLines(lines) == sql_.Text())
+        return;
     sql_.Assign(lines);
 }
 
 // ---- Checks ----
 
 void TIBSQL::RequireNotOpen() const {
-    if (open_) RaiseClientError(ceSQLOpen);
+    if (open_)
+        RaiseClientError(ceSQLOpen);
 }
 
 void TIBSQL::RequireOpen() const {
-    if (!open_) RaiseClientError(ceSQLClosed);
+    if (!open_)
+        RaiseClientError(ceSQLClosed);
 }
 
 void TIBSQL::RequireStatement() {
     base_.RequireTransaction();
-    if (handle_ == 0) RaiseClientError(ceInvalidStatementHandle);
+    if (handle_ == 0)
+        RaiseClientError(ceInvalidStatementHandle);
 }
 
 unsigned short TIBSQL::Dialect() const {
@@ -305,9 +330,10 @@ void TIBSQL::ParseParameters() {
 
 void TIBSQL::DescribeParameters(unsigned short dialect) {
     if (parameters_.HasRecord()) {
-        const StatusEntry result = ClientApi().isc_dsql_describe_bind(StatusVector(), &handle_, dialect,
-                                                                      XSQLDAOf(parameters_));
-        if (result > 0) RaiseStatusError();
+        const StatusEntry result = ClientApi().isc_dsql_describe_bind(
+            StatusVector(), &handle_, dialect, XSQLDAOf(parameters_));
+        if (result > 0)
+            RaiseStatusError();
     }
     parameters_.InitializeItems();
 }
@@ -315,11 +341,13 @@ void TIBSQL::DescribeParameters(unsigned short dialect) {
 void TIBSQL::DescribeColumns(unsigned short dialect) {
     const auto& api = ClientApi();
     currentRow_.SetItemCount(1);
-    CheckStatus(api.isc_dsql_describe(StatusVector(), &handle_, dialect, XSQLDAOf(currentRow_)), true);
+    CheckStatus(api.isc_dsql_describe(StatusVector(), &handle_, dialect, XSQLDAOf(currentRow_)),
+                true);
     const XSQLDA* area = XSQLDAOf(currentRow_);
     if (area->sqld > area->sqln) {
         currentRow_.SetItemCount(area->sqld);
-        CheckStatus(api.isc_dsql_describe(StatusVector(), &handle_, dialect, XSQLDAOf(currentRow_)), true);
+        CheckStatus(api.isc_dsql_describe(StatusVector(), &handle_, dialect, XSQLDAOf(currentRow_)),
+                    true);
     } else if (area->sqld == 0) {
         currentRow_.SetItemCount(0);
     }
@@ -330,21 +358,25 @@ void TIBSQL::PrepareStatement() {
     RequireNotOpen();
     base_.RequireDatabase();
     base_.RequireTransaction();
-    if (prepared_) return;
-    if (sql_.Empty()) RaiseClientError(ceEmptyQuery);
+    if (prepared_)
+        return;
+    if (sql_.Empty())
+        RaiseClientError(ceEmptyQuery);
     if (paramCheck_) {
         ParseParameters();
     } else {
         processedSQL_ = sql_.Lines();
     }
-    if (processedSQL_.empty()) RaiseClientError(ceEmptyQuery);
+    if (processedSQL_.empty())
+        RaiseClientError(ceEmptyQuery);
 
     const auto& api = ClientApi();
     const unsigned short dialect = Dialect();
     try {
         CheckStatus(api.isc_dsql_alloc_statement2(StatusVector(), DBHandle(), &handle_), true);
         const std::string text = JoinLines(processedSQL_);
-        CheckStatus(api.isc_dsql_prepare(StatusVector(), TRHandle(), &handle_, 0, text.c_str(), dialect, nullptr),
+        CheckStatus(api.isc_dsql_prepare(StatusVector(), TRHandle(), &handle_, 0, text.c_str(),
+                                         dialect, nullptr),
                     true);
 
         const char typeItem = isc_info_sql_stmt_type;
@@ -352,42 +384,44 @@ void TIBSQL::PrepareStatement() {
         CheckStatus(api.isc_dsql_sql_info(StatusVector(), &handle_, 1, &typeItem,
                                           static_cast<short>(reply.size()), reply.data()),
                     true);
-        if (reply[0] != isc_info_sql_stmt_type) RaiseClientError(ceUnknownError);
+        if (reply[0] != isc_info_sql_stmt_type)
+            RaiseClientError(ceUnknownError);
         const ISC_LONG length = api.isc_vax_integer(&reply[1], 2);
-        if (length < 1 || length > 4) RaiseClientError(ceUnknownError);
+        if (length < 1 || length > 4)
+            RaiseClientError(ceUnknownError);
         statementType_ = static_cast<std::uint8_t>(
             api.isc_vax_integer(&reply[3], static_cast<short>(length)) & 0xFF);
 
         switch (statementType_) {
-            case SQLGetSegment:
-            case SQLPutSegment:
-            case SQLStartTransaction:
-                ReleaseHandle();
-                RaiseClientError(ceNotPermitted);
-            case SQLSelect:
-            case SQLExecProcedure:
-            case SQLSelectForUpdate:
-                DescribeParameters(dialect);
-                DescribeColumns(dialect);
-                break;
-            case SQLInsert:
-            case SQLUpdate:
-            case SQLDelete:
-            case SQLDDL:
-            case SQLCommit:
-            case SQLRollback:
-            case SQLSetGenerator:
-                DescribeParameters(dialect);
-                break;
-            default:
-                break;
+        case SQLGetSegment:
+        case SQLPutSegment:
+        case SQLStartTransaction:
+            ReleaseHandle();
+            RaiseClientError(ceNotPermitted);
+        case SQLSelect:
+        case SQLExecProcedure:
+        case SQLSelectForUpdate:
+            DescribeParameters(dialect);
+            DescribeColumns(dialect);
+            break;
+        case SQLInsert:
+        case SQLUpdate:
+        case SQLDelete:
+        case SQLDDL:
+        case SQLCommit:
+        case SQLRollback:
+        case SQLSetGenerator:
+            DescribeParameters(dialect);
+            break;
+        default:
+            break;
         }
         prepared_ = true;
     } catch (...) {
         if (handle_ != 0) {
             try {
                 ReleaseHandle();
-            } catch (...) {  // NOLINT(bugprone-empty-catch): the preparation's error goes on
+            } catch (...) { // NOLINT(bugprone-empty-catch): the preparation's error goes on
             }
         }
         throw;
@@ -415,46 +449,53 @@ void TIBSQL::OpenCursor(unsigned short dialect) {
     atStart_ = true;
     atEnd_ = false;
     recordCount_ = 0;
-    if (goToFirstRecordOnExecute_) FetchNext();
+    if (goToFirstRecordOnExecute_)
+        FetchNext();
 }
 
 void TIBSQL::ExecuteProcedure(unsigned short dialect) {
     const auto& api = ClientApi();
     auto* input = static_cast<XSQLDA*>(InputArea());
     auto* output = currentRow_.ItemCount() > 0 ? XSQLDAOf(currentRow_) : nullptr;
-    const StatusEntry result = api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect, input, output);
-    if (result == 0) return;
-    if (result == kLockConflict) RaiseStatusError();
+    const StatusEntry result =
+        api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect, input, output);
+    if (result == 0)
+        return;
+    if (result == kLockConflict)
+        RaiseStatusError();
     // Any other failure: prepare the same text again on the same handle (the procedure may
     // have been changed since) and execute once more. The re-preparation uses the
     // database's dialect, so the statement keeps its meaning.
     const std::string text = JoinLines(processedSQL_);
     api.isc_dsql_prepare(StatusVector(), TRHandle(), &handle_, 0, text.c_str(), dialect, nullptr);
-    CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect, input, output), true);
+    CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect, input, output),
+                true);
 }
 
 void TIBSQL::RunStatement() {
     RequireNotOpen();
-    if (!prepared_) PrepareStatement();
+    if (!prepared_)
+        PrepareStatement();
     RequireStatement();
     const unsigned short dialect = Dialect();
     switch (statementType_) {
-        case SQLSelect:
-            OpenCursor(dialect);
-            break;
-        case SQLExecProcedure:
-            ExecuteProcedure(dialect);
-            break;
-        default:
-            CheckStatus(ClientApi().isc_dsql_execute(StatusVector(), TRHandle(), &handle_, dialect,
-                                                     static_cast<XSQLDA*>(InputArea())),
-                        true);
-            break;
+    case SQLSelect:
+        OpenCursor(dialect);
+        break;
+    case SQLExecProcedure:
+        ExecuteProcedure(dialect);
+        break;
+    default:
+        CheckStatus(ClientApi().isc_dsql_execute(StatusVector(), TRHandle(), &handle_, dialect,
+                                                 static_cast<XSQLDA*>(InputArea())),
+                    true);
+        break;
     }
 }
 
 TIBXSQLDA* TIBSQL::FetchNext() {
-    if (atEnd_) return nullptr;
+    if (atEnd_)
+        return nullptr;
     RequireOpen();
     const StatusEntry result =
         ClientApi().isc_dsql_fetch(StatusVector(), &handle_, Dialect(), XSQLDAOf(currentRow_));
@@ -470,7 +511,7 @@ TIBXSQLDA* TIBSQL::FetchNext() {
         } catch (...) {
             try {
                 CloseCursor();
-            } catch (...) {  // NOLINT(bugprone-empty-catch): the fetch error goes on
+            } catch (...) { // NOLINT(bugprone-empty-catch): the fetch error goes on
             }
             throw;
         }
@@ -483,9 +524,12 @@ TIBXSQLDA* TIBSQL::FetchNext() {
 void TIBSQL::CloseCursor() {
     const bool closeServerCursor = handle_ != 0 && statementType_ == SQLSelect && open_;
     ResetRowState();
-    if (!closeServerCursor) return;
-    const StatusEntry result = ClientApi().isc_dsql_free_statement(StatusVector(), &handle_, DSQL_close);
-    if (StatusVector()[0] == 1 && result > 0 && !StatusVectorContains({kBadStatementHandle, kCursorCloseError})) {
+    if (!closeServerCursor)
+        return;
+    const StatusEntry result =
+        ClientApi().isc_dsql_free_statement(StatusVector(), &handle_, DSQL_close);
+    if (StatusVector()[0] == 1 && result > 0 &&
+        !StatusVectorContains({kBadStatementHandle, kCursorCloseError})) {
         RaiseStatusError();
     }
 }
@@ -496,17 +540,21 @@ void TIBSQL::ReleaseHandle() {
     // Dropping the server statement also ends its cursor.
     ResetRowState();
     prepared_ = false;
-    if (handle_ == 0) return;
-    const StatusEntry result = ClientApi().isc_dsql_free_statement(StatusVector(), &handle_, DSQL_drop);
+    if (handle_ == 0)
+        return;
+    const StatusEntry result =
+        ClientApi().isc_dsql_free_statement(StatusVector(), &handle_, DSQL_drop);
     const bool failed = StatusVector()[0] == 1 && result > 0 && result != kBadStatementHandle;
     handle_ = 0;
-    if (failed) RaiseStatusError();
+    if (failed)
+        RaiseStatusError();
 }
 
 // ---- Areas and results ----
 
 TIBXSQLDA& TIBSQL::Parameters() {
-    if (!prepared_) PrepareStatement();
+    if (!prepared_)
+        PrepareStatement();
     return parameters_;
 }
 
@@ -527,7 +575,8 @@ std::string TIBSQL::SingleTableName() const {
 }
 
 int TIBSQL::AffectedRowCount() {
-    if (!prepared_) return -1;
+    if (!prepared_)
+        return -1;
     const auto& api = ClientApi();
     const char item = isc_info_sql_records;
     std::array<char, 1049> reply{};
@@ -535,7 +584,8 @@ int TIBSQL::AffectedRowCount() {
                               reply.data()) > 0) {
         RaiseStatusError();
     }
-    if (reply[0] != isc_info_sql_records) return -1;
+    if (reply[0] != isc_info_sql_records)
+        return -1;
     // The reply holds one cluster per count (item byte, 2-byte length, value); they are
     // looked up by item rather than by position.
     const std::size_t length = static_cast<std::size_t>(api.isc_vax_integer(&reply[1], 2));
@@ -546,19 +596,27 @@ int TIBSQL::AffectedRowCount() {
     for (std::size_t p = 3; p + 3 <= end && reply[p] != isc_info_end;) {
         const char countItem = reply[p];
         const auto valueLength = static_cast<std::size_t>(api.isc_vax_integer(&reply[p + 1], 2));
-        if (valueLength > 4 || p + 3 + valueLength > end) break;
+        if (valueLength > 4 || p + 3 + valueLength > end)
+            break;
         const int value = api.isc_vax_integer(&reply[p + 3], static_cast<short>(valueLength));
-        if (countItem == isc_info_req_insert_count) inserted = value;
-        if (countItem == isc_info_req_update_count) updated = value;
-        if (countItem == isc_info_req_delete_count) deleted = value;
+        if (countItem == isc_info_req_insert_count)
+            inserted = value;
+        if (countItem == isc_info_req_update_count)
+            updated = value;
+        if (countItem == isc_info_req_delete_count)
+            deleted = value;
         p += 3 + valueLength;
     }
     switch (statementType_) {
-        case SQLUpdate: return updated;
-        case SQLDelete: return deleted;
-        case SQLInsert: return inserted;
-        default: return -1;
+    case SQLUpdate:
+        return updated;
+    case SQLDelete:
+        return deleted;
+    case SQLInsert:
+        return inserted;
+    default:
+        return -1;
     }
 }
 
-}  // namespace ibclient
+} // namespace ibclient

@@ -48,7 +48,7 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // The statement text as a list of lines. Every change first calls the owner's handler (the
 // statement drops its server statement there), even when the new text equals the old.
 class TSQLText {
-public:
+  public:
     explicit TSQLText(std::function<void()> onChanging) : onChanging_(std::move(onChanging)) {}
     TSQLText(const TSQLText&) = delete;
     TSQLText& operator=(const TSQLText&) = delete;
@@ -71,7 +71,7 @@ public:
     // Empties the list (the handler runs only when there was a line).
     void Clear();
 
-private:
+  private:
     void Changing() const;
 
     std::vector<std::string> lines_;
@@ -90,7 +90,7 @@ struct TParsedSQL {
 TParsedSQL ParseSQLParameters(std::string_view sql);
 
 class TIBSQL {
-public:
+  public:
     // `name` is the component name that starts the cursor name. Loads the client library
     // (client error 1 when it is missing).
     explicit TIBSQL(std::string name = {});
@@ -180,7 +180,7 @@ public:
     // delete; -1 for other statements and when not prepared.
     int AffectedRowCount();
 
-private:
+  private:
     void Init(std::string name);
     void SQLChanging();
     void OnBeforeDatabaseDisconnect();
@@ -215,4 +215,4 @@ private:
     bool goToFirstRecordOnExecute_ = true;
 };
 
-}  // namespace ibclient
+} // namespace ibclient

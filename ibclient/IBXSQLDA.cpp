@@ -33,11 +33,12 @@ constexpr std::size_t kEntryNameSize = sizeof(XSQLVAR::aliasname);
 // The longest name the server accepts; unique names are cut to fit it.
 constexpr std::size_t kMaxIdentifierLength = 31;
 
-[[noreturn]] void RaiseInvalidConversion() { RaiseClientError(ceInvalidDataConversion); }
+[[noreturn]] void RaiseInvalidConversion() {
+    RaiseClientError(ceInvalidDataConversion);
+}
 
 // Runs a text conversion and turns the runtime's conversion error into client error 38.
-template <class F>
-auto Converted(F&& convert) -> decltype(convert()) {
+template <class F> auto Converted(F&& convert) -> decltype(convert()) {
     try {
         return convert();
     } catch (const EConvertError&) {
@@ -46,36 +47,42 @@ auto Converted(F&& convert) -> decltype(convert()) {
 }
 
 std::string EntryName(const char* name, ISC_SHORT length) {
-    const std::size_t n = std::min<std::size_t>(length > 0 ? static_cast<std::size_t>(length) : 0,
-                                                kEntryNameSize);
+    const std::size_t n =
+        std::min<std::size_t>(length > 0 ? static_cast<std::size_t>(length) : 0, kEntryNameSize);
     return std::string(name, n);
 }
 
 std::string Trimmed(std::string_view text) {
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
+    while (first < last && static_cast<unsigned char>(text[first]) <= 32)
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32)
+        --last;
     return std::string(text.substr(first, last - first));
 }
 
 std::string UpperCased(std::string text) {
     // The C library's upper-casing follows the process locale (set from the system's
     // regional settings at start), so letters of the 8-bit code page are folded as well.
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
 // 10^exponent in extended precision (exact up to 10^27).
 long double PowerOfTen(int exponent) {
     long double result = 1.0L;
-    for (int i = 0; i < exponent; ++i) result *= 10.0L;
+    for (int i = 0; i < exponent; ++i)
+        result *= 10.0L;
     return result;
 }
 
 double ScaleToDouble(int64_t value, int scale) {
-    if (scale > 0) return static_cast<double>(static_cast<long double>(value) * PowerOfTen(scale));
-    if (scale < 0) return static_cast<double>(static_cast<long double>(value) / PowerOfTen(-scale));
+    if (scale > 0)
+        return static_cast<double>(static_cast<long double>(value) * PowerOfTen(scale));
+    if (scale < 0)
+        return static_cast<double>(static_cast<long double>(value) / PowerOfTen(-scale));
     return static_cast<double>(value);
 }
 
@@ -83,30 +90,35 @@ double ScaleToDouble(int64_t value, int scale) {
 int64_t CheckedScaleUp(int64_t value, int exponent) {
     int64_t result = value;
     for (int i = 0; i < exponent; ++i) {
-        if (__builtin_mul_overflow(result, int64_t{10}, &result)) RaiseInvalidConversion();
+        if (__builtin_mul_overflow(result, int64_t{10}, &result))
+            RaiseInvalidConversion();
     }
     return result;
 }
 
 int64_t ScaleToInt64(int64_t value, int scale) {
-    if (scale > 0) return CheckedScaleUp(value, scale);
+    if (scale > 0)
+        return CheckedScaleUp(value, scale);
     if (scale < 0) {
         // 10^19 no longer fits in 64 bits; every 64-bit value divided by it truncates to 0.
-        if (scale < -18) return 0;
+        if (scale < -18)
+            return 0;
         return value / CheckedScaleUp(1, -scale);
     }
     return value;
 }
 
 int64_t ScaleToCurrency(int64_t value, int scale) {
-    if (scale >= 0) return CheckedScaleUp(value, scale + 4);
+    if (scale >= 0)
+        return CheckedScaleUp(value, scale + 4);
     // The exact decimal text of value x 10^scale, read back as currency (rounded to four
     // decimals). Digits are taken from the magnitude so that the most negative value works.
     const uint64_t magnitude =
         value < 0 ? uint64_t{0} - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     std::string digits = std::to_string(magnitude);
     const std::size_t decimals = static_cast<std::size_t>(-scale);
-    if (digits.size() <= decimals) digits.insert(0, decimals + 1 - digits.size(), '0');
+    if (digits.size() <= decimals)
+        digits.insert(0, decimals + 1 - digits.size(), '0');
     std::string text = value < 0 ? "-" : "";
     text += digits.substr(0, digits.size() - decimals);
     text += FormatSettings().DecimalSeparator;
@@ -117,12 +129,15 @@ int64_t ScaleToCurrency(int64_t value, int scale) {
 // A double truncated toward zero; client error 38 outside the 64-bit range.
 int64_t TruncToInt64(double value) {
     const double whole = std::trunc(value);
-    if (!(whole >= -9223372036854775808.0 && whole < 9223372036854775808.0)) RaiseInvalidConversion();
+    if (!(whole >= -9223372036854775808.0 && whole < 9223372036854775808.0))
+        RaiseInvalidConversion();
     return static_cast<int64_t>(whole);
 }
 
 // The low 32 bits of a 64-bit integer, read as signed.
-int32_t Low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+int32_t Low32(int64_t value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
 
 std::tm BrokenDown(TDateTime value) {
     const TDateParts date = DecodeDate(value);
@@ -139,29 +154,33 @@ std::tm BrokenDown(TDateTime value) {
 
 TDateTime EncodedDate(const std::tm& tm) {
     TDateTime date = 0;
-    if (!TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date)) RaiseInvalidConversion();
+    if (!TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date))
+        RaiseInvalidConversion();
     return date;
 }
 
 TDateTime EncodedTime(const std::tm& tm) {
     TDateTime time = 0;
-    if (!TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec, 0, time)) RaiseInvalidConversion();
+    if (!TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec, 0, time))
+        RaiseInvalidConversion();
     return time;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Names ----
 
 std::string NormalizeIdentifier(int dialect, std::string_view name) {
     std::string text = Trimmed(name);
-    if (dialect == 1) return UpperCased(std::move(text));
+    if (dialect == 1)
+        return UpperCased(std::move(text));
     if (!text.empty() && text.front() == '"') {
         text = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
         std::string unquoted;
         for (std::size_t i = 0; i < text.size(); ++i) {
             unquoted += text[i];
-            if (text[i] == '"' && i + 1 < text.size() && text[i + 1] == '"') ++i;
+            if (text[i] == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                ++i;
         }
         return unquoted;
     }
@@ -169,11 +188,13 @@ std::string NormalizeIdentifier(int dialect, std::string_view name) {
 }
 
 std::string QuoteIdentifierText(int dialect, std::string_view name) {
-    if (dialect == 1) return UpperCased(Trimmed(name));
+    if (dialect == 1)
+        return UpperCased(Trimmed(name));
     std::string quoted = "\"";
     for (const char c : name) {
         quoted += c;
-        if (c == '"') quoted += '"';
+        if (c == '"')
+            quoted += '"';
     }
     quoted += '"';
     return quoted;
@@ -185,11 +206,14 @@ TIBXSQLVAR::TIBXSQLVAR(TIBXSQLDA& parent, int position) : parent_(parent), posit
 
 TIBXSQLVAR::~TIBXSQLVAR() = default;
 
-TIBSQL* TIBXSQLVAR::Statement() const noexcept { return parent_.Statement(); }
+TIBSQL* TIBXSQLVAR::Statement() const noexcept {
+    return parent_.Statement();
+}
 
 void* TIBXSQLVAR::RawEntry() const noexcept {
     void* area = parent_.RawArea();
-    if (area == nullptr) return nullptr;
+    if (area == nullptr)
+        return nullptr;
     // Entries follow the header back to back; the record holds AllocatedCount of them.
     return reinterpret_cast<std::byte*>(area) + offsetof(XSQLDA, sqlvar) +
            static_cast<std::size_t>(position_) * sizeof(XSQLVAR);
@@ -197,13 +221,23 @@ void* TIBXSQLVAR::RawEntry() const noexcept {
 
 namespace {
 // Items exist only for allocated entries, so an item always has its entry.
-XSQLVAR& Var(const TIBXSQLVAR& item) { return *XSQLVAROf(item); }
-}  // namespace
+XSQLVAR& Var(const TIBXSQLVAR& item) {
+    return *XSQLVAROf(item);
+}
+} // namespace
 
-std::int16_t TIBXSQLVAR::SqlType() const noexcept { return Var(*this).sqltype; }
-std::int16_t TIBXSQLVAR::SqlScale() const noexcept { return Var(*this).sqlscale; }
-std::int16_t TIBXSQLVAR::SqlSubType() const noexcept { return Var(*this).sqlsubtype; }
-std::int16_t TIBXSQLVAR::SqlLen() const noexcept { return Var(*this).sqllen; }
+std::int16_t TIBXSQLVAR::SqlType() const noexcept {
+    return Var(*this).sqltype;
+}
+std::int16_t TIBXSQLVAR::SqlScale() const noexcept {
+    return Var(*this).sqlscale;
+}
+std::int16_t TIBXSQLVAR::SqlSubType() const noexcept {
+    return Var(*this).sqlsubtype;
+}
+std::int16_t TIBXSQLVAR::SqlLen() const noexcept {
+    return Var(*this).sqllen;
+}
 std::string TIBXSQLVAR::SqlName() const {
     return EntryName(Var(*this).sqlname, Var(*this).sqlname_length);
 }
@@ -217,8 +251,12 @@ std::string TIBXSQLVAR::AliasName() const {
     return EntryName(Var(*this).aliasname, Var(*this).aliasname_length);
 }
 
-int TIBXSQLVAR::TypeCode() const noexcept { return SqlType() & ~1; }
-bool TIBXSQLVAR::AcceptsNull() const noexcept { return (SqlType() & 1) != 0; }
+int TIBXSQLVAR::TypeCode() const noexcept {
+    return SqlType() & ~1;
+}
+bool TIBXSQLVAR::AcceptsNull() const noexcept {
+    return (SqlType() & 1) != 0;
+}
 bool TIBXSQLVAR::ValueIsNull() const noexcept {
     return AcceptsNull() && indicator_ != nullptr && *indicator_ == -1;
 }
@@ -226,34 +264,36 @@ const std::byte* TIBXSQLVAR::GetDataPointer() const noexcept {
     return ValueIsNull() || data_.empty() ? nullptr : data_.data();
 }
 
-int TIBXSQLVAR::Dialect() const noexcept { return parent_.Dialect(); }
+int TIBXSQLVAR::Dialect() const noexcept {
+    return parent_.Dialect();
+}
 
 // ---- TIBXSQLVAR: raw values ----
 
 namespace {
 
-template <class T>
-T ReadAs(const std::vector<std::byte>& data) {
+template <class T> T ReadAs(const std::vector<std::byte>& data) {
     T value{};
     std::memcpy(&value, data.data(), std::min(sizeof value, data.size()));
     return value;
 }
 
-}  // namespace
+} // namespace
 
 std::string TIBXSQLVAR::RawText() const {
     const char* bytes = reinterpret_cast<const char*>(data_.data());
     if (TypeCode() == SQLVarying) {
-        if (data_.size() < 2) return {};
+        if (data_.size() < 2)
+            return {};
         // The 2-byte length prefix, bounded by the buffer in case the server's length
         // and ours ever disagree.
         const auto length = ClientApi().isc_vax_integer(bytes, 2);
-        const std::size_t n = std::clamp<std::size_t>(length > 0 ? static_cast<std::size_t>(length) : 0,
-                                                      0, data_.size() - 2);
+        const std::size_t n = std::clamp<std::size_t>(
+            length > 0 ? static_cast<std::size_t>(length) : 0, 0, data_.size() - 2);
         return std::string(bytes + 2, n);
     }
-    const std::size_t n = std::min<std::size_t>(SqlLen() > 0 ? static_cast<std::size_t>(SqlLen()) : 0,
-                                                data_.size());
+    const std::size_t n =
+        std::min<std::size_t>(SqlLen() > 0 ? static_cast<std::size_t>(SqlLen()) : 0, data_.size());
     return std::string(bytes, n);
 }
 
@@ -262,9 +302,12 @@ namespace {
 // The integer of a 16-, 32- or 64-bit entry.
 int64_t IntegerOf(int typeCode, const std::vector<std::byte>& data) {
     switch (typeCode) {
-        case SQLShort: return ReadAs<int16_t>(data);
-        case SQLLong: return ReadAs<int32_t>(data);
-        default: return ReadAs<int64_t>(data);
+    case SQLShort:
+        return ReadAs<int16_t>(data);
+    case SQLLong:
+        return ReadAs<int32_t>(data);
+    default:
+        return ReadAs<int64_t>(data);
     }
 }
 
@@ -274,14 +317,17 @@ bool IsIntegerType(int typeCode) {
 bool IsFloatType(int typeCode) {
     return typeCode == SQLDouble || typeCode == SQLFloat || typeCode == SQLDFloat;
 }
-bool IsTextType(int typeCode) { return typeCode == SQLText || typeCode == SQLVarying; }
+bool IsTextType(int typeCode) {
+    return typeCode == SQLText || typeCode == SQLVarying;
+}
 
-}  // namespace
+} // namespace
 
 // ---- TIBXSQLVAR: getters ----
 
 double TIBXSQLVAR::GetDouble() const {
-    if (ValueIsNull()) return 0;
+    if (ValueIsNull())
+        return 0;
     const int type = TypeCode();
     double value = 0;
     if (IsTextType(type)) {
@@ -297,105 +343,135 @@ double TIBXSQLVAR::GetDouble() const {
     }
     // A scaled value is the double nearest to its decimal text with as many decimals as the
     // scale says, so 123.45 reads as 123.45 and not as the nearest quotient.
-    if (SqlScale() != 0) value = RoundToDecimals(value, std::abs(SqlScale()));
+    if (SqlScale() != 0)
+        value = RoundToDecimals(value, std::abs(SqlScale()));
     return value;
 }
 
 std::int64_t TIBXSQLVAR::GetInt64() const {
-    if (ValueIsNull()) return 0;
+    if (ValueIsNull())
+        return 0;
     const int type = TypeCode();
-    if (IsTextType(type)) return Converted([&] { return TextToInt64(RawText()); });
-    if (IsFloatType(type)) return TruncToInt64(GetDouble());
-    if (IsIntegerType(type)) return ScaleToInt64(IntegerOf(type, data_), SqlScale());
+    if (IsTextType(type))
+        return Converted([&] { return TextToInt64(RawText()); });
+    if (IsFloatType(type))
+        return TruncToInt64(GetDouble());
+    if (IsIntegerType(type))
+        return ScaleToInt64(IntegerOf(type, data_), SqlScale());
     RaiseInvalidConversion();
 }
 
 std::int32_t TIBXSQLVAR::GetInt32() const {
-    if (ValueIsNull()) return 0;
+    if (ValueIsNull())
+        return 0;
     const int type = TypeCode();
-    if (IsTextType(type)) return Converted([&] { return TextToInt32(RawText()); });
-    if (IsFloatType(type)) return Low32(TruncToInt64(GetDouble()));
+    if (IsTextType(type))
+        return Converted([&] { return TextToInt32(RawText()); });
+    if (IsFloatType(type))
+        return Low32(TruncToInt64(GetDouble()));
     if (IsIntegerType(type)) {
         const int64_t value = IntegerOf(type, data_);
         // Unscaled integers keep every bit; scaled ones go through the double quotient.
-        if (SqlScale() == 0) return Low32(value);
+        if (SqlScale() == 0)
+            return Low32(value);
         return Low32(TruncToInt64(ScaleToDouble(value, SqlScale())));
     }
     RaiseInvalidConversion();
 }
 
 std::int64_t TIBXSQLVAR::GetCurrency() const {
-    if (ValueIsNull()) return 0;
-    if (Dialect() < 3) return Converted([&] { return DoubleToCurrency(GetDouble()); });
+    if (ValueIsNull())
+        return 0;
+    if (Dialect() < 3)
+        return Converted([&] { return DoubleToCurrency(GetDouble()); });
     const int type = TypeCode();
-    if (IsTextType(type)) return Converted([&] { return TextToCurrency(RawText()); });
-    if (IsFloatType(type)) return CheckedScaleUp(TruncToInt64(GetDouble()), 4);
-    if (IsIntegerType(type)) return ScaleToCurrency(IntegerOf(type, data_), SqlScale());
+    if (IsTextType(type))
+        return Converted([&] { return TextToCurrency(RawText()); });
+    if (IsFloatType(type))
+        return CheckedScaleUp(TruncToInt64(GetDouble()), 4);
+    if (IsIntegerType(type))
+        return ScaleToCurrency(IntegerOf(type, data_), SqlScale());
     RaiseInvalidConversion();
 }
 
 TDateTime TIBXSQLVAR::GetDateTime() const {
-    if (ValueIsNull()) return 0;
+    if (ValueIsNull())
+        return 0;
     std::tm tm{};
     switch (TypeCode()) {
-        case SQLTimestamp: {
-            const auto stamp = ReadAs<ISC_QUAD>(data_);
-            ClientApi().isc_decode_date(&stamp, &tm);
-            return ComposeDateTime(EncodedDate(tm), EncodedTime(tm));
-        }
-        case SQLTypeDate: {
-            const auto date = ReadAs<ISC_DATE>(data_);
-            ClientApi().isc_decode_sql_date(&date, &tm);
-            return EncodedDate(tm);
-        }
-        case SQLTypeTime: {
-            const auto time = ReadAs<ISC_TIME>(data_);
-            ClientApi().isc_decode_sql_time(&time, &tm);
-            return EncodedTime(tm);
-        }
-        case SQLText:
-        case SQLVarying: return Converted([&] { return TextToDate(RawText()); });
-        default: RaiseInvalidConversion();
+    case SQLTimestamp: {
+        const auto stamp = ReadAs<ISC_QUAD>(data_);
+        ClientApi().isc_decode_date(&stamp, &tm);
+        return ComposeDateTime(EncodedDate(tm), EncodedTime(tm));
+    }
+    case SQLTypeDate: {
+        const auto date = ReadAs<ISC_DATE>(data_);
+        ClientApi().isc_decode_sql_date(&date, &tm);
+        return EncodedDate(tm);
+    }
+    case SQLTypeTime: {
+        const auto time = ReadAs<ISC_TIME>(data_);
+        ClientApi().isc_decode_sql_time(&time, &tm);
+        return EncodedTime(tm);
+    }
+    case SQLText:
+    case SQLVarying:
+        return Converted([&] { return TextToDate(RawText()); });
+    default:
+        RaiseInvalidConversion();
     }
 }
 
 TQuad TIBXSQLVAR::GetQuad() const {
-    if (ValueIsNull()) return {};
+    if (ValueIsNull())
+        return {};
     const int type = TypeCode();
-    if (type != SQLBlob && type != SQLArray && type != SQLQuad) RaiseInvalidConversion();
+    if (type != SQLBlob && type != SQLArray && type != SQLQuad)
+        RaiseInvalidConversion();
     return ReadAs<TQuad>(data_);
 }
 
 std::string TIBXSQLVAR::GetText() const {
-    if (ValueIsNull()) return {};
+    if (ValueIsNull())
+        return {};
     const int type = TypeCode();
     switch (type) {
-        case SQLText:
-        case SQLVarying: return RawText();
-        case SQLDouble:
-        case SQLFloat:
-        case SQLDFloat: return FloatToText(GetDouble());
-        case SQLShort:
-        case SQLLong:
-        case SQLInt64:
-            if (SqlScale() == 0) return IntToText(type == SQLInt64 ? GetInt64() : GetInt32());
-            if (SqlScale() >= -4) return CurrencyToText(GetCurrency());
-            return FloatToText(GetDouble());
-        case SQLTimestamp: return DateTimeToText(GetDateTime());
-        case SQLTypeTime: return TimeToText(GetDateTime());
-        // Dialect 1 shows a date with its (empty) time part like a timestamp; dialects 2
-        // and 3 show the date alone.
-        case SQLTypeDate:
-            return Dialect() == 1 ? DateTimeToText(GetDateTime()) : DateToText(GetDateTime());
-        case SQLBlob: return SaveBlob();
-        case SQLArray: return "(Array)";
-        default: RaiseInvalidConversion();
+    case SQLText:
+    case SQLVarying:
+        return RawText();
+    case SQLDouble:
+    case SQLFloat:
+    case SQLDFloat:
+        return FloatToText(GetDouble());
+    case SQLShort:
+    case SQLLong:
+    case SQLInt64:
+        if (SqlScale() == 0)
+            return IntToText(type == SQLInt64 ? GetInt64() : GetInt32());
+        if (SqlScale() >= -4)
+            return CurrencyToText(GetCurrency());
+        return FloatToText(GetDouble());
+    case SQLTimestamp:
+        return DateTimeToText(GetDateTime());
+    case SQLTypeTime:
+        return TimeToText(GetDateTime());
+    // Dialect 1 shows a date with its (empty) time part like a timestamp; dialects 2
+    // and 3 show the date alone.
+    case SQLTypeDate:
+        return Dialect() == 1 ? DateTimeToText(GetDateTime()) : DateToText(GetDateTime());
+    case SQLBlob:
+        return SaveBlob();
+    case SQLArray:
+        return "(Array)";
+    default:
+        RaiseInvalidConversion();
     }
 }
 
 std::string TIBXSQLVAR::GetTrimmedText() const {
     std::string text = GetText();
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.pop_back();
     return text;
 }
 
@@ -407,10 +483,12 @@ std::vector<TIBXSQLVAR*> TIBXSQLVAR::SameNamed() {
         const auto& names = parent_.Names();
         const int count = std::min<int>(parent_.ItemCount(), static_cast<int>(names.size()));
         for (int i = 0; i < count; ++i) {
-            if (names[static_cast<std::size_t>(i)] == columnName_) items.push_back(&parent_.ItemAt(i));
+            if (names[static_cast<std::size_t>(i)] == columnName_)
+                items.push_back(&parent_.ItemAt(i));
         }
     }
-    if (std::find(items.begin(), items.end(), this) == items.end()) items.push_back(this);
+    if (std::find(items.begin(), items.end(), this) == items.end())
+        items.push_back(this);
     return items;
 }
 
@@ -444,9 +522,10 @@ void TIBXSQLVAR::StoreBytes(const void* bytes, std::size_t count) {
 namespace {
 // Clears the null state of an item that accepts null, before a value is stored.
 void ClearNull(TIBXSQLVAR& item) {
-    if (item.AcceptsNull()) item.SetNull(false);
+    if (item.AcceptsNull())
+        item.SetNull(false);
 }
-}  // namespace
+} // namespace
 
 void TIBXSQLVAR::SetDouble(double value) {
     ClearNull(*this);
@@ -535,7 +614,8 @@ void TIBXSQLVAR::SetTime(TDateTime value) {
 
 void TIBXSQLVAR::SetQuad(TQuad value) {
     const int type = TypeCode();
-    if (type != SQLBlob && type != SQLArray) RaiseInvalidConversion();
+    if (type != SQLBlob && type != SQLArray)
+        RaiseInvalidConversion();
     ClearNull(*this);
     for (TIBXSQLVAR* item : SameNamed()) {
         item->Retype(item->TypeCode(), item->SqlScale(), sizeof value, sizeof value);
@@ -551,17 +631,21 @@ void TIBXSQLVAR::StoreText(std::string_view value) {
             // A key keeps its type and buffer; its announced length is taken from the text,
             // and a shorter text leaves the remaining bytes zero.
             std::fill(item->data_.begin(), item->data_.end(), std::byte{0});
-            item->StoreBytes(value.data(), std::min<std::size_t>(value.size(),
-                                                                  static_cast<std::size_t>(std::max<int>(item->SqlLen(), 0))));
+            item->StoreBytes(
+                value.data(),
+                std::min<std::size_t>(value.size(),
+                                      static_cast<std::size_t>(std::max<int>(item->SqlLen(), 0))));
             continue;
         }
         const std::size_t maxLength =
-            item->maxTextLength_ > 0 ? static_cast<std::size_t>(item->maxTextLength_)
-                                     : static_cast<std::size_t>(std::numeric_limits<ISC_SHORT>::max());
+            item->maxTextLength_ > 0
+                ? static_cast<std::size_t>(item->maxTextLength_)
+                : static_cast<std::size_t>(std::numeric_limits<ISC_SHORT>::max());
         if (value.size() > maxLength) {
             // The entry's length is 16 bits wide, so a text that does not fit it is refused
             // even where the server announced no limit.
-            RaiseClientError(ceStringTooLarge, {std::to_string(value.size()), std::to_string(maxLength)});
+            RaiseClientError(ceStringTooLarge,
+                             {std::to_string(value.size()), std::to_string(maxLength)});
         }
         item->Retype(SQLText, item->SqlScale(), static_cast<int>(value.size()), value.size() + 1);
         item->StoreBytes(value.data(), value.size());
@@ -620,14 +704,17 @@ void TIBXSQLVAR::SetVariant(const TVariant& value) {
 
 void TIBXSQLVAR::SetNull(bool value) {
     if (value) {
-        if (!AcceptsNull()) SetAcceptsNull(true);
+        if (!AcceptsNull())
+            SetAcceptsNull(true);
         for (TIBXSQLVAR* item : SameNamed()) {
-            if (item->indicator_) *item->indicator_ = -1;
+            if (item->indicator_)
+                *item->indicator_ = -1;
             item->modified_ = true;
         }
     } else if (AcceptsNull()) {
         for (TIBXSQLVAR* item : SameNamed()) {
-            if (item->indicator_) *item->indicator_ = 0;
+            if (item->indicator_)
+                *item->indicator_ = 0;
             item->modified_ = true;
         }
     }
@@ -635,7 +722,8 @@ void TIBXSQLVAR::SetNull(bool value) {
 
 void TIBXSQLVAR::SetAcceptsNull(bool value) {
     for (TIBXSQLVAR* item : SameNamed()) {
-        if (item->AcceptsNull() == value) continue;
+        if (item->AcceptsNull() == value)
+            continue;
         XSQLVAR& var = Var(*item);
         var.sqltype = static_cast<ISC_SHORT>(value ? (var.sqltype | 1) : (var.sqltype & ~1));
         item->SetIndicator(value);
@@ -644,15 +732,18 @@ void TIBXSQLVAR::SetAcceptsNull(bool value) {
 
 void TIBXSQLVAR::LoadBlob(std::string_view content) {
     TIBSQL* statement = Statement();
-    if (statement == nullptr) RaiseClientError(ceDatabaseNotAssigned);
+    if (statement == nullptr)
+        RaiseClientError(ceDatabaseNotAssigned);
     SetQuad(CreateBlob(statement->DBHandle(), statement->TRHandle(), content));
 }
 
 std::string TIBXSQLVAR::SaveBlob() const {
     const TQuad id = GetQuad();
-    if (id == TQuad{}) return {};
+    if (id == TQuad{})
+        return {};
     TIBSQL* statement = Statement();
-    if (statement == nullptr) RaiseClientError(ceDatabaseNotAssigned);
+    if (statement == nullptr)
+        RaiseClientError(ceDatabaseNotAssigned);
     return ReadBlob(statement->DBHandle(), statement->TRHandle(), id);
 }
 
@@ -661,7 +752,9 @@ std::string TIBXSQLVAR::SaveBlob() const {
 TIBXSQLDA::TIBXSQLDA(TIBSQL* statement) : statement_(statement) {}
 
 // Items go first (their buffers), then the record.
-TIBXSQLDA::~TIBXSQLDA() { items_.clear(); }
+TIBXSQLDA::~TIBXSQLDA() {
+    items_.clear();
+}
 
 int TIBXSQLDA::Dialect() const noexcept {
     if (statement_ != nullptr && statement_->Database() != nullptr) {
@@ -671,7 +764,8 @@ int TIBXSQLDA::Dialect() const noexcept {
 }
 
 void TIBXSQLDA::SetItemCount(int count) {
-    if (count < 0) RaiseClientError(ceXSQLDAIndexOutOfRange);
+    if (count < 0)
+        RaiseClientError(ceXSQLDAIndexOutOfRange);
     names_.clear();
     count_ = count;
     if (count == 0) {
@@ -694,35 +788,41 @@ void TIBXSQLDA::SetItemCount(int count) {
 }
 
 TIBXSQLVAR& TIBXSQLDA::ItemAt(int index) const {
-    if (index < 0 || index >= count_) RaiseClientError(ceXSQLDAIndexOutOfRange);
+    if (index < 0 || index >= count_)
+        RaiseClientError(ceXSQLDAIndexOutOfRange);
     return *items_[static_cast<std::size_t>(index)];
 }
 
 TIBXSQLVAR* TIBXSQLDA::FindByName(std::string_view name) const {
     const std::string normalized = NormalizeIdentifier(Dialect(), name);
     for (std::size_t i = 0; i < names_.size(); ++i) {
-        if (names_[i] == normalized) return items_[i].get();
+        if (names_[i] == normalized)
+            return items_[i].get();
     }
     return nullptr;
 }
 
 TIBXSQLVAR& TIBXSQLDA::ItemByName(std::string_view name) const {
     TIBXSQLVAR* item = FindByName(name);
-    if (item == nullptr) RaiseClientError(ceFieldNotFound, {std::string(name)});
+    if (item == nullptr)
+        RaiseClientError(ceFieldNotFound, {std::string(name)});
     return *item;
 }
 
 void TIBXSQLDA::AssignName(std::string_view name, int index) {
-    if (index < 0 || index >= AllocatedCount()) RaiseClientError(ceXSQLDAIndexOutOfRange);
+    if (index < 0 || index >= AllocatedCount())
+        RaiseClientError(ceXSQLDAIndexOutOfRange);
     const auto position = static_cast<std::size_t>(index);
-    if (names_.size() <= position) names_.resize(position + 1);
+    if (names_.size() <= position)
+        names_.resize(position + 1);
     names_[position] = NormalizeIdentifier(Dialect(), name);
     items_[position]->columnName_ = names_[position];
     items_[position]->position_ = index;
 }
 
 void TIBXSQLDA::InitializeItems() {
-    if (!HasRecord()) return;
+    if (!HasRecord())
+        return;
     const bool assignNames = names_.empty();
     singleTableName_.clear();
     bool tablesDiffer = false;
@@ -768,15 +868,30 @@ void TIBXSQLDA::InitializeItems() {
         const std::size_t length = var.sqllen > 0 ? static_cast<std::size_t>(var.sqllen) : 0;
         std::size_t size = 0;
         switch (type) {
-            case SQLVarying: size = length + 2; break;
-            case SQLText: case SQLDouble: case SQLFloat: case SQLLong: case SQLShort:
-            case SQLTimestamp: case SQLBlob: case SQLDFloat: case SQLArray: case SQLQuad:
-            case SQLTypeTime: case SQLTypeDate: case SQLInt64: size = std::max<std::size_t>(length, 1); break;
-            default: RaiseClientError(ceUnknownSQLDataType, {std::to_string(type)});
+        case SQLVarying:
+            size = length + 2;
+            break;
+        case SQLText:
+        case SQLDouble:
+        case SQLFloat:
+        case SQLLong:
+        case SQLShort:
+        case SQLTimestamp:
+        case SQLBlob:
+        case SQLDFloat:
+        case SQLArray:
+        case SQLQuad:
+        case SQLTypeTime:
+        case SQLTypeDate:
+        case SQLInt64:
+            size = std::max<std::size_t>(length, 1);
+            break;
+        default:
+            RaiseClientError(ceUnknownSQLDataType, {std::to_string(type)});
         }
         item.ResizeData(size);
         item.SetIndicator((var.sqltype & 1) != 0);
     }
 }
 
-}  // namespace ibclient
+} // namespace ibclient

@@ -57,7 +57,7 @@ struct TVarCurrency {
 struct TVarDateTime {
     TDateTime Value = 0;
 };
-using TVariant = std::variant<std::monostate,  // null / empty
+using TVariant = std::variant<std::monostate, // null / empty
                               bool, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float,
                               double, TVarCurrency, TVarDateTime, std::string>;
 
@@ -69,7 +69,7 @@ std::string NormalizeIdentifier(int dialect, std::string_view name);
 std::string QuoteIdentifierText(int dialect, std::string_view name);
 
 class TIBXSQLVAR {
-public:
+  public:
     TIBXSQLVAR(TIBXSQLDA& parent, int position);
     ~TIBXSQLVAR();
     TIBXSQLVAR(const TIBXSQLVAR&) = delete;
@@ -90,14 +90,14 @@ public:
     // The XSQLVAR entry of this item inside the parent's record (an XSQLVAR*); null while
     // the area has no record. ibclient/XSQLDALayout.h gives it its type.
     void* RawEntry() const noexcept;
-    std::int16_t SqlType() const noexcept;  // with the nullable bit
+    std::int16_t SqlType() const noexcept; // with the nullable bit
     std::int16_t SqlScale() const noexcept;
     std::int16_t SqlSubType() const noexcept;
     std::int16_t SqlLen() const noexcept;
-    std::string SqlName() const;    // the column's own name
-    std::string RelName() const;    // its table's name; empty for an expression
+    std::string SqlName() const; // the column's own name
+    std::string RelName() const; // its table's name; empty for an expression
     std::string OwnName() const;
-    std::string AliasName() const;  // the alias (made unique by InitializeItems)
+    std::string AliasName() const; // the alias (made unique by InitializeItems)
 
     // The type code with the lowest bit cleared.
     int TypeCode() const noexcept;
@@ -150,7 +150,7 @@ public:
     // transaction (empty for a null value).
     std::string SaveBlob() const;
 
-private:
+  private:
     friend class TIBXSQLDA;
 
     int Dialect() const noexcept;
@@ -169,12 +169,12 @@ private:
     bool modified_ = false;
     std::string columnName_;
     std::int16_t maxTextLength_ = 0;
-    std::vector<std::byte> data_;               // value buffer (sqldata points here)
-    std::unique_ptr<std::int16_t> indicator_;   // null indicator (sqlind points here)
+    std::vector<std::byte> data_;             // value buffer (sqldata points here)
+    std::unique_ptr<std::int16_t> indicator_; // null indicator (sqlind points here)
 };
 
 class TIBXSQLDA {
-public:
+  public:
     // `statement` gives the database (dialect, handles); it may be null for a free-standing
     // area, which then works in dialect 3 and cannot reach blobs.
     explicit TIBXSQLDA(TIBSQL* statement);
@@ -217,13 +217,13 @@ public:
     // The one table all columns come from (expressions aside), or empty.
     const std::string& SingleTableName() const noexcept { return singleTableName_; }
 
-private:
+  private:
     TIBSQL* statement_;
     int count_ = 0;
-    std::vector<std::byte> record_;  // the XSQLDA record, sized for AllocatedCount entries
+    std::vector<std::byte> record_; // the XSQLDA record, sized for AllocatedCount entries
     std::vector<std::unique_ptr<TIBXSQLVAR>> items_;
     std::vector<std::string> names_;
     std::string singleTableName_;
 };
 
-}  // namespace ibclient
+} // namespace ibclient

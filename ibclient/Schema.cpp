@@ -23,17 +23,20 @@ constexpr const char* kSchemaQuery =
 
 bool SameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
            });
 }
 
-}  // namespace
+} // namespace
 
 TSchema::TSchema(TIBDatabase& database) : database_(database) {}
 
 TSchema::~TSchema() = default;
 
-void TSchema::ClearSchemaCache() noexcept { relations_.clear(); }
+void TSchema::ClearSchemaCache() noexcept {
+    relations_.clear();
+}
 
 TSchema::Relation& TSchema::Load(std::string_view relation) {
     if (!query_) {
@@ -47,7 +50,8 @@ TSchema::Relation& TSchema::Load(std::string_view relation) {
     TIBTransaction& transaction = *database_.SchemaTransaction();
     const bool startedHere = !transaction.Active();
     try {
-        if (startedHere) transaction.Start();
+        if (startedHere)
+            transaction.Start();
         query_->Parameters().ItemAt(0).SetText(relation);
         query_->RunStatement();
         while (!query_->AtEnd()) {
@@ -58,14 +62,15 @@ TSchema::Relation& TSchema::Load(std::string_view relation) {
             query_->FetchNext();
         }
         query_->CloseCursor();
-        if (startedHere) transaction.Commit();
+        if (startedHere)
+            transaction.Commit();
     } catch (...) {
         // A table whose columns could not all be read is not cached: caching the partial list
         // would answer every later question about it from an incomplete list.
         relations_.pop_back();
         try {
             query_->CloseCursor();
-        } catch (...) {  // NOLINT(bugprone-empty-catch): the load's error goes on
+        } catch (...) { // NOLINT(bugprone-empty-catch): the load's error goes on
         }
         throw;
     }
@@ -78,7 +83,8 @@ const TFieldNode* TSchema::Find(std::string_view relation, std::string_view fiel
     Relation& entry = cached != relations_.end() ? *cached : Load(relation);
     // Fields are matched the same way whether the table was just loaded or cached earlier.
     for (const TFieldNode& node : entry.Fields) {
-        if (SameText(node.FieldName, field)) return &node;
+        if (SameText(node.FieldName, field))
+            return &node;
     }
     return nullptr;
 }
@@ -93,4 +99,4 @@ bool TSchema::HasDefaultValue(std::string_view relation, std::string_view field)
     return node != nullptr && node->HasDefault;
 }
 
-}  // namespace ibclient
+} // namespace ibclient

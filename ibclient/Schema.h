@@ -21,7 +21,7 @@ struct TFieldNode {
 };
 
 class TSchema {
-public:
+  public:
     // The lookup statement is created on `database`, bound to its SchemaTransaction, when
     // the first table is loaded.
     explicit TSchema(TIBDatabase& database);
@@ -41,7 +41,7 @@ public:
     // Number of tables cached (loaded ones, with or without listed columns).
     std::size_t CachedRelationCount() const noexcept { return relations_.size(); }
 
-private:
+  private:
     struct Relation {
         std::string Name;
         std::vector<TFieldNode> Fields;
@@ -55,4 +55,4 @@ private:
     std::vector<Relation> relations_;
 };
 
-}  // namespace ibclient
+} // namespace ibclient

@@ -8,10 +8,12 @@
 
 namespace ibclient {
 
-inline XSQLDA* XSQLDAOf(TIBXSQLDA& area) noexcept { return static_cast<XSQLDA*>(area.RawArea()); }
+inline XSQLDA* XSQLDAOf(TIBXSQLDA& area) noexcept {
+    return static_cast<XSQLDA*>(area.RawArea());
+}
 
 inline XSQLVAR* XSQLVAROf(const TIBXSQLVAR& item) noexcept {
     return static_cast<XSQLVAR*>(item.RawEntry());
 }
 
-}  // namespace ibclient
+} // namespace ibclient

@@ -18,7 +18,7 @@
 namespace testsupport {
 
 class StatementTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ibclient::SetFormatSettings(ibclient::TFormatSettings{}); }
 
     // Creates the database with `ddl` (statements ending in ";"), connects and starts tr_.
@@ -54,8 +54,7 @@ protected:
 };
 
 // The number of the client error `action` raises, or -1 when it raises none.
-template <class Action>
-int ClientError(Action&& action) {
+template <class Action> int ClientError(Action&& action) {
     try {
         action();
     } catch (const ibclient::EIBClientError& e) {
@@ -65,8 +64,7 @@ int ClientError(Action&& action) {
 }
 
 // The message of the exception `action` raises (empty when none).
-template <class Action>
-std::string ErrorMessage(Action&& action) {
+template <class Action> std::string ErrorMessage(Action&& action) {
     try {
         action();
     } catch (const ibclient::Exception& e) {
@@ -75,4 +73,4 @@ std::string ErrorMessage(Action&& action) {
     return {};
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -11,14 +11,13 @@ using namespace ibclient;
 using testsupport::StatementTest;
 
 class SchemaTest : public StatementTest {
-protected:
+  protected:
     void SetUp() override {
         StatementTest::SetUp();
-        OpenDatabase(1,
-                     "CREATE DOMAIN NOTE_TEXT AS VARCHAR(10) DEFAULT 'n/a';\n"
-                     "CREATE TABLE T (ID INTEGER, QTY INTEGER DEFAULT 1, PRICE DOUBLE PRECISION,"
-                     " TOTAL COMPUTED BY (QTY * PRICE), NOTE NOTE_TEXT);\n"
-                     "CREATE TABLE PLAIN (A INTEGER);\n");
+        OpenDatabase(1, "CREATE DOMAIN NOTE_TEXT AS VARCHAR(10) DEFAULT 'n/a';\n"
+                        "CREATE TABLE T (ID INTEGER, QTY INTEGER DEFAULT 1, PRICE DOUBLE PRECISION,"
+                        " TOTAL COMPUTED BY (QTY * PRICE), NOTE NOTE_TEXT);\n"
+                        "CREATE TABLE PLAIN (A INTEGER);\n");
     }
     TSchema& Schema() { return db_.Schema(); }
 };
@@ -26,8 +25,8 @@ protected:
 TEST_F(SchemaTest, ComputedAndDefaultedColumnsInAnyLetterCase) {
     EXPECT_TRUE(Schema().IsComputedField("T", "TOTAL"));
     EXPECT_FALSE(Schema().HasDefaultValue("T", "TOTAL"));
-    EXPECT_TRUE(Schema().HasDefaultValue("T", "QTY"));   // the column's own default
-    EXPECT_TRUE(Schema().HasDefaultValue("T", "NOTE"));  // its domain's default
+    EXPECT_TRUE(Schema().HasDefaultValue("T", "QTY"));  // the column's own default
+    EXPECT_TRUE(Schema().HasDefaultValue("T", "NOTE")); // its domain's default
     EXPECT_FALSE(Schema().IsComputedField("T", "QTY"));
     EXPECT_FALSE(Schema().IsComputedField("T", "ID"));
     EXPECT_FALSE(Schema().HasDefaultValue("T", "MISSING"));
@@ -44,12 +43,12 @@ TEST_F(SchemaTest, AFreshLookupAnswersLikeACachedOne) {
 }
 
 TEST_F(SchemaTest, LoadedTablesAnswerFromTheCacheUntilCleared) {
-    EXPECT_FALSE(Schema().HasDefaultValue("PLAIN", "A"));  // cached without columns
+    EXPECT_FALSE(Schema().HasDefaultValue("PLAIN", "A")); // cached without columns
     EXPECT_FALSE(Schema().HasDefaultValue("NOSUCH", "A"));
     EXPECT_EQ(Schema().CachedRelationCount(), 2u);
     Exec("ALTER TABLE PLAIN ALTER A SET DEFAULT 5");
-    EXPECT_FALSE(Schema().HasDefaultValue("PLAIN", "A"));  // no new query
-    db_.Close();  // reconnecting keeps the cache
+    EXPECT_FALSE(Schema().HasDefaultValue("PLAIN", "A")); // no new query
+    db_.Close();                                          // reconnecting keeps the cache
     db_.Open();
     EXPECT_EQ(Schema().CachedRelationCount(), 2u);
     db_.ClearSchemaCache();
@@ -74,4 +73,4 @@ TEST_F(SchemaTest, AFailedLoadLeavesNothingCached) {
     EXPECT_TRUE(Schema().IsComputedField("T", "TOTAL"));
 }
 
-}  // namespace
+} // namespace

@@ -41,12 +41,15 @@ TEST(ParseParametersTest, UnterminatedTextsAndNamelessMarkersRaiseTheParseError)
     const std::string prefix = "SQL Parse Error:\r\n\r\n";
     EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("SELECT 1 /* open\r\n"); }),
               prefix + "EOF in comment detected");
-    EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("SELECT 'open\r\n"); }), prefix + "EOF in string detected");
+    EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("SELECT 'open\r\n"); }),
+              prefix + "EOF in string detected");
     // A line comment is not recognised, so its apostrophe opens a literal.
     EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("SELECT 1 -- don't\r\n"); }),
               prefix + "EOF in string detected");
-    EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("F(?)\r\n"); }), prefix + "Parameter name expected");
-    EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("X = :\"open\r\n"); }), prefix + "EOF in string detected");
+    EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("F(?)\r\n"); }),
+              prefix + "Parameter name expected");
+    EXPECT_EQ(ErrorMessage([] { ParseSQLParameters("X = :\"open\r\n"); }),
+              prefix + "EOF in string detected");
     EXPECT_EQ(ClientError([] { ParseSQLParameters("X = :"); }), ceSQLParseError);
 }
 
@@ -61,10 +64,10 @@ TEST(SQLTextTest, LinesSplitAtEveryBreakAndEveryChangeNotifies) {
 
     int changes = 0;
     TSQLText text([&] { ++changes; });
-    text.Clear();  // already empty: no change
+    text.Clear(); // already empty: no change
     EXPECT_EQ(changes, 0);
     text.SetText("x");
-    text.SetText("x");  // the same text still notifies
+    text.SetText("x"); // the same text still notifies
     text.Add("y");
     EXPECT_EQ(changes, 3);
     EXPECT_EQ(text.Text(), "x\r\ny\r\n");
@@ -73,17 +76,16 @@ TEST(SQLTextTest, LinesSplitAtEveryBreakAndEveryChangeNotifies) {
 // ---- The statement on real databases ----
 
 class SQLTest : public StatementTest {
-protected:
+  protected:
     void SetUp() override {
         StatementTest::SetUp();
-        OpenDatabase(1,
-                     "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20));\n"
-                     "INSERT INTO T VALUES (1, 'one');\n"
-                     "INSERT INTO T VALUES (2, 'two');\n"
-                     "SET TERM ^;\n"
-                     "CREATE PROCEDURE TWICE (X INTEGER) RETURNS (Y INTEGER, S VARCHAR(10)) AS\n"
-                     "BEGIN Y = X * 2; S = 'done'; END^\n"
-                     "SET TERM ;^\n");
+        OpenDatabase(1, "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20));\n"
+                        "INSERT INTO T VALUES (1, 'one');\n"
+                        "INSERT INTO T VALUES (2, 'two');\n"
+                        "SET TERM ^;\n"
+                        "CREATE PROCEDURE TWICE (X INTEGER) RETURNS (Y INTEGER, S VARCHAR(10)) AS\n"
+                        "BEGIN Y = X * 2; S = 'done'; END^\n"
+                        "SET TERM ;^\n");
     }
 };
 
@@ -95,7 +97,7 @@ TEST_F(SQLTest, CreationNamesTheCursorAndBindsThroughTheTransaction) {
     EXPECT_EQ(named.CursorName().size(), 9u);
     EXPECT_EQ(named.CursorName()[0], 'Q');
     EXPECT_EQ(named.Transaction(), &tr_);
-    EXPECT_EQ(named.Database(), &db_);  // the transaction's default database
+    EXPECT_EQ(named.Database(), &db_); // the transaction's default database
     EXPECT_TRUE(named.ParamCheck());
     EXPECT_TRUE(named.GoToFirstRecordOnExecute());
     EXPECT_EQ(named.StatementType(), SQLUnknown);
@@ -132,10 +134,10 @@ TEST_F(SQLTest, RunsTheRunnersScriptStatementsInDialect1) {
     EXPECT_EQ(sql->AffectedRowCount(), -1);
     EXPECT_EQ(sql->RecordCount(), 1);
     EXPECT_EQ(sql->ColumnAt(0).GetInt32(), 12);
-    EXPECT_EQ(sql->ColumnAt(1).TypeCode(), SQLTimestamp);  // DATE of dialect 1
+    EXPECT_EQ(sql->ColumnAt(1).TypeCode(), SQLTimestamp); // DATE of dialect 1
     EXPECT_EQ(sql->FetchNext(), nullptr);
     EXPECT_TRUE(sql->AtEnd());
-    EXPECT_EQ(sql->FetchNext(), nullptr);  // at the end nothing more happens
+    EXPECT_EQ(sql->FetchNext(), nullptr); // at the end nothing more happens
     EXPECT_EQ(sql->ColumnIndexOf("d"), 1);
     EXPECT_EQ(sql->ColumnIndexOf("nope"), -1);
     EXPECT_EQ(ErrorMessage([&] { sql->ColumnAt(2); }), "Field \"2\" not found");
@@ -168,9 +170,10 @@ TEST_F(SQLTest, BindingChecksComeBeforeAnyServerCall) {
     EXPECT_EQ(ErrorMessage([&] { sql.PrepareStatement(); }), "Database not assigned");
     TIBDatabase closed;
     sql.SetDatabase(&closed);
-    EXPECT_EQ(ErrorMessage([&] { sql.PrepareStatement(); }), "Cannot perform operation -- DB is not open");
+    EXPECT_EQ(ErrorMessage([&] { sql.PrepareStatement(); }),
+              "Cannot perform operation -- DB is not open");
     sql.SetDatabase(&db_);
-    EXPECT_EQ(sql.Transaction(), &tr_);  // the database's default transaction came along
+    EXPECT_EQ(sql.Transaction(), &tr_); // the database's default transaction came along
     sql.SetTransaction(nullptr);
     EXPECT_EQ(ErrorMessage([&] { sql.PrepareStatement(); }), "Transaction not assigned");
     TIBTransaction idle;
@@ -200,7 +203,7 @@ TEST_F(SQLTest, OpenAndClosedCursorsAndSelectForUpdate) {
     EXPECT_TRUE(sql->Prepared());
     EXPECT_FALSE(sql->Open());
     EXPECT_EQ(sql->RecordCount(), 0);
-    sql->RunStatement();  // again on the same server statement
+    sql->RunStatement(); // again on the same server statement
     ASSERT_NE(sql->FetchNext(), nullptr);
 
     auto empty = Statement("SELECT ID FROM T WHERE ID < 0");
@@ -214,7 +217,7 @@ TEST_F(SQLTest, OpenAndClosedCursorsAndSelectForUpdate) {
     EXPECT_EQ(forUpdate->StatementType(), SQLSelectForUpdate);
     EXPECT_FALSE(forUpdate->Open());
     EXPECT_EQ(ErrorMessage([&] { forUpdate->FetchNext(); }), "IBSQL Closed");
-    EXPECT_EQ(forUpdate->SingleTableName(), "");  // not a plain select
+    EXPECT_EQ(forUpdate->SingleTableName(), ""); // not a plain select
 
     // Never executed, or not a select: only the row state is reset.
     auto insert = Statement("INSERT INTO T VALUES (3, 'three')");
@@ -233,7 +236,7 @@ TEST_F(SQLTest, CommitClosesTheCursorButKeepsTheStatementPrepared) {
     EXPECT_TRUE(sql->Prepared());
     tr_.Start();
     sql->RunStatement();
-    EXPECT_EQ(*sql->Handle(), handle);  // no new preparation
+    EXPECT_EQ(*sql->Handle(), handle); // no new preparation
     EXPECT_EQ(sql->CurrentRow().ItemAt(0).GetText(), "one");
     tr_.Rollback();
     EXPECT_FALSE(sql->Open());
@@ -246,11 +249,11 @@ TEST_F(SQLTest, TextChangesAndDisconnectsUnprepareAndTheNextRunPreparesAgain) {
     sql->OnSQLChanging = [&] { ++changing; };
     sql->RunStatement();
     sql->CloseCursor();
-    sql->SQL().SetText("SELECT COUNT(*) FROM T");  // the same text drops the statement too
+    sql->SQL().SetText("SELECT COUNT(*) FROM T"); // the same text drops the statement too
     EXPECT_EQ(changing, 1);
     EXPECT_FALSE(sql->Prepared());
     EXPECT_EQ(*sql->Handle(), 0u);
-    sql->SetSQL({"SELECT COUNT(*) FROM T"});  // an equal list changes nothing
+    sql->SetSQL({"SELECT COUNT(*) FROM T"}); // an equal list changes nothing
     EXPECT_EQ(changing, 1);
     sql->RunStatement();
     EXPECT_TRUE(sql->Prepared());
@@ -270,13 +273,13 @@ TEST_F(SQLTest, TextChangesAndDisconnectsUnprepareAndTheNextRunPreparesAgain) {
 
 TEST_F(SQLTest, TheRunnersRetryAfterAFailedExecutionRunsAFreshPreparation) {
     auto sql = Statement("INSERT INTO T VALUES (1, 'again')");
-    EXPECT_THROW(sql->RunStatement(), EIBInterBaseError);  // duplicate key
+    EXPECT_THROW(sql->RunStatement(), EIBInterBaseError); // duplicate key
     EXPECT_TRUE(sql->Prepared());
     tr_.Rollback();
     db_.Close();
     db_.Open();
     tr_.Start();
-    EXPECT_FALSE(sql->Prepared());  // the disconnect dropped the old attachment's statement
+    EXPECT_FALSE(sql->Prepared()); // the disconnect dropped the old attachment's statement
     Exec("DELETE FROM T WHERE ID = 1");
     sql->RunStatement();
     EXPECT_TRUE(sql->Prepared());
@@ -296,7 +299,7 @@ TEST_F(SQLTest, ExecuteProcedureFillsTheColumnArea) {
 
 TEST_F(SQLTest, ParamCheckScansMarkersAndOffPassesTheTextUnchanged) {
     auto sql = Statement("SELECT NAME FROM T WHERE ID = :a AND NAME <> 'x:y'", true);
-    TIBXSQLDA& params = sql->Parameters();  // prepares
+    TIBXSQLDA& params = sql->Parameters(); // prepares
     EXPECT_TRUE(sql->Prepared());
     ASSERT_EQ(params.ItemCount(), 1);
     EXPECT_EQ(params.ItemAt(0).ColumnName(), "A");
@@ -314,15 +317,15 @@ TEST_F(SQLTest, ParamCheckScansMarkersAndOffPassesTheTextUnchanged) {
     sql->CloseCursor();
 
     auto raw = Statement("SELECT NAME FROM T WHERE ID = :a");
-    EXPECT_THROW(raw->RunStatement(), EIBInterBaseError);  // the server sees ":a"
+    EXPECT_THROW(raw->RunStatement(), EIBInterBaseError); // the server sees ":a"
     raw->SQL().SetText("SELECT NAME FROM T WHERE ID = ?");
-    EXPECT_THROW(raw->RunStatement(), EIBInterBaseError);  // no values for the marker
+    EXPECT_THROW(raw->RunStatement(), EIBInterBaseError); // no values for the marker
     EXPECT_EQ(raw->ProcessedSQL(), (std::vector<std::string>{"SELECT NAME FROM T WHERE ID = ?"}));
 }
 
 TEST_F(SQLTest, AFetchErrorClosesTheCursorAndReportsTheServerMessage) {
     auto sql = Statement("SELECT 1 / (ID - 2) FROM T ORDER BY ID");
-    sql->RunStatement();  // first row: 1 / -1
+    sql->RunStatement(); // first row: 1 / -1
     EXPECT_EQ(sql->CurrentRow().ItemAt(0).GetInt32(), -1);
     const std::string message = ErrorMessage([&] { sql->FetchNext(); });
     EXPECT_NE(message.find("divide"), std::string::npos) << message;
@@ -332,8 +335,9 @@ TEST_F(SQLTest, AFetchErrorClosesTheCursorAndReportsTheServerMessage) {
 
 TEST_F(SQLTest, ADialect3DatabaseIsPreparedInTheConnectionsDialect1) {
     const std::string path = dir_.File("d3.fdb");
-    testsupport::CreateDatabase(path, 3, "CREATE TABLE D (N NUMERIC(18,2), DT DATE);\n"
-                                         "INSERT INTO D VALUES (12.34, '2020-01-02');\n");
+    testsupport::CreateDatabase(path, 3,
+                                "CREATE TABLE D (N NUMERIC(18,2), DT DATE);\n"
+                                "INSERT INTO D VALUES (12.34, '2020-01-02');\n");
     TIBDatabase db;
     testsupport::SetUpLikeRunner(db, path, 1);
     TIBTransaction tr;
@@ -351,4 +355,4 @@ TEST_F(SQLTest, ADialect3DatabaseIsPreparedInTheConnectionsDialect1) {
     EXPECT_EQ(sql.CurrentRow().Dialect(), 1);
 }
 
-}  // namespace
+} // namespace

@@ -59,7 +59,7 @@ TEST(XSQLDATest, SizingOnlyGrowsAndZeroKeepsRecordAndItems) {
 }
 
 TEST(XSQLDATest, NamesAreNormalisedAndFoundFirstMatch) {
-    TIBXSQLDA area(nullptr);  // dialect 3 without a database
+    TIBXSQLDA area(nullptr); // dialect 3 without a database
     area.SetItemCount(3);
     area.AssignName("id", 0);
     area.AssignName("\"Mixed\"", 1);
@@ -70,7 +70,7 @@ TEST(XSQLDATest, NamesAreNormalisedAndFoundFirstMatch) {
     EXPECT_EQ(area.FindByName("mixed"), nullptr);
     EXPECT_EQ(ErrorMessage([&] { area.ItemByName("nope"); }), "Field \"nope\" not found");
     EXPECT_EQ(ClientError([&] { area.ItemByName("nope"); }), ceFieldNotFound);
-    area.SetItemCount(3);  // sizing clears the names
+    area.SetItemCount(3); // sizing clears the names
     EXPECT_EQ(area.FindByName("ID"), nullptr);
 }
 
@@ -99,9 +99,9 @@ TEST(XSQLDATest, InitializeNamesUnnamedEntriesAndSizesBuffers) {
     EXPECT_EQ(area.ItemAt(0).DataSize(), 4u);
     EXPECT_TRUE(area.ItemAt(0).AcceptsNull());
     EXPECT_FALSE(area.ItemAt(0).ValueIsNull());
-    EXPECT_EQ(area.ItemAt(1).DataSize(), 12u);  // length prefix and characters
+    EXPECT_EQ(area.ItemAt(1).DataSize(), 12u); // length prefix and characters
     EXPECT_EQ(area.ItemAt(1).MaxTextLength(), 10);
-    EXPECT_EQ(area.ItemAt(2).DataSize(), 1u);   // an empty announced length still gets a byte
+    EXPECT_EQ(area.ItemAt(2).DataSize(), 1u); // an empty announced length still gets a byte
     EXPECT_EQ(area.ItemAt(3).MaxTextLength(), 0);
     EXPECT_EQ(area.SingleTableName(), "");
 
@@ -124,7 +124,7 @@ constexpr const char* kDialect3Types =
     " VALUES (3, '12.5', '12/31/20', 9223372036854775807, -123.45, 1e300);\n";
 
 class Dialect3ValuesTest : public StatementTest {
-protected:
+  protected:
     void SetUp() override {
         StatementTest::SetUp();
         OpenDatabase(3, kDialect3Types);
@@ -180,15 +180,16 @@ TEST_F(Dialect3ValuesTest, TextColumns) {
     EXPECT_EQ(Col("VC").GetInt64(), 42);
     EXPECT_DOUBLE_EQ(Col("VC").GetDouble(), 42.0);
     EXPECT_EQ(Col("VC").GetCurrency(), 420000);
-    for (auto get : {+[](TIBXSQLVAR& v) { v.GetDouble(); }, +[](TIBXSQLVAR& v) { v.GetInt32(); },
-                     +[](TIBXSQLVAR& v) { v.GetInt64(); }, +[](TIBXSQLVAR& v) { v.GetCurrency(); },
-                     +[](TIBXSQLVAR& v) { v.GetDateTime(); }, +[](TIBXSQLVAR& v) { v.GetQuad(); }}) {
+    for (auto get :
+         {+[](TIBXSQLVAR& v) { v.GetDouble(); }, +[](TIBXSQLVAR& v) { v.GetInt32(); },
+          +[](TIBXSQLVAR& v) { v.GetInt64(); }, +[](TIBXSQLVAR& v) { v.GetCurrency(); },
+          +[](TIBXSQLVAR& v) { v.GetDateTime(); }, +[](TIBXSQLVAR& v) { v.GetQuad(); }}) {
         EXPECT_EQ(ClientError([&] { get(Col("C5")); }), ceInvalidDataConversion);
     }
     EXPECT_EQ(ErrorMessage([&] { Col("C5").GetDouble(); }), "Invalid data conversion");
 
     Fetch(3);
-    EXPECT_DOUBLE_EQ(Col("C5").GetDouble(), 12.5);  // "12.5 " with its padding
+    EXPECT_DOUBLE_EQ(Col("C5").GetDouble(), 12.5); // "12.5 " with its padding
     EXPECT_EQ(Col("C5").GetCurrency(), 125000);
     EXPECT_EQ(ClientError([&] { Col("C5").GetInt32(); }), ceInvalidDataConversion);
     EXPECT_DOUBLE_EQ(Col("VC").GetDateTime(), EncodeDate(2020, 12, 31));
@@ -200,7 +201,7 @@ TEST_F(Dialect3ValuesTest, IntegersWithAndWithoutScale) {
     EXPECT_EQ(Col("SI").GetText(), "7");
     EXPECT_EQ(Col("I").GetInt64(), -123456);
     EXPECT_EQ(Col("I").GetCurrency(), -1234560000);
-    EXPECT_EQ(Col("BI").GetInt64(), 9007199254740993);  // beyond the doubles' exact range
+    EXPECT_EQ(Col("BI").GetInt64(), 9007199254740993); // beyond the doubles' exact range
     EXPECT_EQ(Col("BI").GetText(), "9007199254740993");
     EXPECT_DOUBLE_EQ(Col("BI").GetDouble(), 9007199254740992.0);
 
@@ -227,7 +228,7 @@ TEST_F(Dialect3ValuesTest, IntegersWithAndWithoutScale) {
     EXPECT_EQ(Col("N92").GetInt32(), -123);
     EXPECT_EQ(Col("N92").GetText(), "-123.45");
     EXPECT_EQ(Col("BI").GetInt64(), INT64_MAX);
-    EXPECT_EQ(Col("BI").GetInt32(), -1);  // the low 32 bits
+    EXPECT_EQ(Col("BI").GetInt32(), -1); // the low 32 bits
     // A count of ten-thousandths cannot hold it: refused instead of wrapping.
     EXPECT_EQ(ClientError([&] { Col("BI").GetCurrency(); }), ceInvalidDataConversion);
 }
@@ -239,7 +240,7 @@ TEST_F(Dialect3ValuesTest, FloatingPoint) {
     EXPECT_EQ(Col("F").GetText(), "1.5");
     EXPECT_EQ(Col("DP").GetInt64(), -2);
     EXPECT_EQ(Col("DP").GetInt32(), -2);
-    EXPECT_EQ(Col("DP").GetCurrency(), -20000);  // truncated to a whole number in dialect 3
+    EXPECT_EQ(Col("DP").GetCurrency(), -20000); // truncated to a whole number in dialect 3
     EXPECT_EQ(Col("DP").GetText(), "-2.75");
 
     Fetch(3);
@@ -285,12 +286,13 @@ TEST_F(Dialect3ValuesTest, NullsGiveZeroValuesWhateverTheType) {
 
 // Dialect 1: NUMERIC(15,2) is a double with a scale, DATE a timestamp, currency a rounding.
 class Dialect1ValuesTest : public StatementTest {
-protected:
+  protected:
     void SetUp() override {
         StatementTest::SetUp();
-        OpenDatabase(1,
-                     "CREATE TABLE T1 (N92 NUMERIC(9,2), N152 NUMERIC(15,2), DT DATE, DP DOUBLE PRECISION);\n"
-                     "INSERT INTO T1 VALUES (123.45, 1234567.89, '4-MAR-2021 10:20:30', 2.71828);\n");
+        OpenDatabase(
+            1, "CREATE TABLE T1 (N92 NUMERIC(9,2), N152 NUMERIC(15,2), DT DATE, DP DOUBLE "
+               "PRECISION);\n"
+               "INSERT INTO T1 VALUES (123.45, 1234567.89, '4-MAR-2021 10:20:30', 2.71828);\n");
     }
 };
 
@@ -303,7 +305,7 @@ TEST_F(Dialect1ValuesTest, ScaledDoublesDatesAndRoundedCurrency) {
     EXPECT_EQ(row.ItemByName("N152").TypeCode(), SQLDouble);
     EXPECT_EQ(row.ItemByName("N152").SqlScale(), -2);
     EXPECT_DOUBLE_EQ(row.ItemByName("N152").GetDouble(), 1234567.89);
-    EXPECT_EQ(row.ItemByName("DP").GetCurrency(), 27183);  // rounded to four decimals
+    EXPECT_EQ(row.ItemByName("DP").GetCurrency(), 27183); // rounded to four decimals
     EXPECT_EQ(row.ItemByName("DT").TypeCode(), SQLTimestamp);
     const TDateTime expected = EncodeDate(2021, 3, 4) + EncodeTime(10, 20, 30, 0);
     EXPECT_DOUBLE_EQ(row.ItemByName("DT").GetDateTime(), expected);
@@ -313,7 +315,7 @@ TEST_F(Dialect1ValuesTest, ScaledDoublesDatesAndRoundedCurrency) {
 // ---- Names and the single table ----
 
 class NamingTest : public StatementTest {
-protected:
+  protected:
     std::vector<std::string> Names(const std::string& select) {
         auto sql = Statement(select);
         sql->PrepareStatement();
@@ -361,7 +363,7 @@ TEST_F(NamingTest, QuotedAliasesDifferingInCaseShareANameInDialect3) {
 // ---- Setters through a real INSERT and SELECT ----
 
 class SetterTest : public StatementTest {
-protected:
+  protected:
     void SetUp() override {
         StatementTest::SetUp();
         OpenDatabase(3, kDialect3Types);
@@ -382,13 +384,13 @@ TEST_F(SetterTest, EveryTypeRoundTripsThroughInsertAndSelect) {
     p.ItemByName("I").SetVariant(true);
     p.ItemByName("BI").SetInt64(-9007199254740993);
     p.ItemByName("N92").SetCurrency(-1234500);
-    p.ItemByName("D184").SetText("0.0001");  // text for a number column: converted by the server
+    p.ItemByName("D184").SetText("0.0001"); // text for a number column: converted by the server
     p.ItemByName("F").SetDouble(0.25);
     p.ItemByName("DP").SetVariant(TVarCurrency{12345});
     p.ItemByName("DT").SetDate(EncodeDate(1850, 1, 2));
     p.ItemByName("TM").SetTime(EncodeTime(23, 59, 58, 0));
     p.ItemByName("TS").SetDateTime(-1.25);
-    const std::string big(40000, 'z');  // several segments
+    const std::string big(40000, 'z'); // several segments
     p.ItemByName("BT").SetText(big);
     p.ItemByName("BB").SetNull(true);
     EXPECT_TRUE(p.ItemByName("ID").Modified());
@@ -429,24 +431,28 @@ TEST_F(SetterTest, SameNamedParametersShareOneValueAndNullState) {
     EXPECT_FALSE(p.ItemAt(2).Modified());
     p.ItemAt(2).SetNull(true);
     sql->RunStatement();
-    EXPECT_EQ(sql->CurrentRow().ItemAt(0).GetInt32(), 1);  // the row with SI = 7
+    EXPECT_EQ(sql->CurrentRow().ItemAt(0).GetInt32(), 1); // the row with SI = 7
 
     p.ItemAt(1).SetNull(true);
     EXPECT_TRUE(p.ItemAt(0).ValueIsNull());
     p.ItemAt(0).SetAcceptsNull(false);
     EXPECT_FALSE(p.ItemAt(1).AcceptsNull());
     EXPECT_FALSE(p.ItemAt(1).ValueIsNull());
-    p.ItemAt(0).SetNull(true);  // makes them nullable again first
+    p.ItemAt(0).SetNull(true); // makes them nullable again first
     EXPECT_TRUE(p.ItemAt(1).ValueIsNull());
 }
 
 TEST_F(SetterTest, TextLimitsQuadsAndEmptyTexts) {
-    auto sql = Statement("INSERT INTO ALLTYPES (ID, C5, I, TS, BB) VALUES (20, :C5, :I, :TS, :BB)", true);
+    auto sql =
+        Statement("INSERT INTO ALLTYPES (ID, C5, I, TS, BB) VALUES (20, :C5, :I, :TS, :BB)", true);
     TIBXSQLDA& p = sql->Parameters();
     EXPECT_EQ(ErrorMessage([&] { p.ItemByName("C5").SetText("123456"); }),
               "Trying to store a string of length 6 into a field that can only contain 5");
-    EXPECT_EQ(ClientError([&] { p.ItemByName("I").SetQuad(TQuad{1, 2}); }), ceInvalidDataConversion);
-    p.ItemByName("I").SetText("");  // an empty text for a number is null
+    EXPECT_EQ(ClientError([&] {
+                  p.ItemByName("I").SetQuad(TQuad{1, 2});
+              }),
+              ceInvalidDataConversion);
+    p.ItemByName("I").SetText(""); // an empty text for a number is null
     EXPECT_TRUE(p.ItemByName("I").ValueIsNull());
     p.ItemByName("TS").SetText("12/31/2020 10:00:00 pm");
     EXPECT_EQ(p.ItemByName("TS").TypeCode(), SQLTimestamp);
@@ -476,4 +482,4 @@ TEST_F(SetterTest, TextLimitsQuadsAndEmptyTexts) {
     EXPECT_TRUE(b.ValueIsNull());
 }
 
-}  // namespace
+} // namespace
