@@ -1,5 +1,6 @@
 // Tests of the descriptor areas: sizing, names, and every getter and setter against values
 // read from and written to real dialect-1 and dialect-3 databases.
+#include "ibclient/BlobStream.h"
 #include "ibclient/DateTime.h"
 #include "ibclient/IBXSQLDA.h"
 #include "ibclient/TextFormat.h"
@@ -263,6 +264,25 @@ TEST_F(Dialect3ValuesTest, DatesTimesAndBlobs) {
     EXPECT_EQ(Col("BB").GetText(), "bin");
     EXPECT_NE(Col("BT").GetQuad(), TQuad{});
     EXPECT_EQ(ClientError([&] { Col("BT").GetInt32(); }), ceInvalidDataConversion);
+}
+
+TEST_F(Dialect3ValuesTest, BlobStreamReadsTheWholeBlobOnFirstUse) {
+    TIBBlobStream none; // unbound: two zero words need no server
+    EXPECT_EQ(none.Size(), 0);
+
+    Fetch(1);
+    TIBBlobStream stream;
+    stream.SetTransaction(&tr_);
+    EXPECT_EQ(stream.Database(), &db_);
+    stream.SetBlobID(Col("BT").GetQuad());
+    EXPECT_EQ(stream.Size(), 5);
+    char buffer[8] = {};
+    EXPECT_EQ(stream.Seek(-2, TSeekOrigin::End), 3);
+    EXPECT_EQ(stream.Read(buffer, sizeof buffer), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "lo");
+    EXPECT_EQ(stream.Read(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(stream.Seek(-10, TSeekOrigin::Current), 0);
+    EXPECT_EQ(stream.Content(), "hello");
 }
 
 TEST_F(Dialect3ValuesTest, NullsGiveZeroValuesWhateverTheType) {
