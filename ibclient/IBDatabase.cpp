@@ -150,8 +150,9 @@ void TIBDatabase::Login() {
         const std::string& line = params_[i];
         const std::size_t eq = line.find('=');
         std::string name = line.substr(0, eq == std::string::npos ? 0 : eq);
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        });
         if (eq != std::string::npos && (name == "password" || name == "isc_dpb_password")) {
             params_.Delete(i);
         }
@@ -258,9 +259,9 @@ void TIBDatabase::CloseConnection(bool force) {
 int TIBDatabase::QueryDatabaseDialect() {
     const std::array<ISC_SCHAR, 1> items{isc_info_db_sql_dialect};
     std::array<ISC_SCHAR, 512> buffer{};
-    CheckStatus(ClientApi().isc_database_info(StatusVector(), &handle_, static_cast<short>(items.size()),
-                                              items.data(), static_cast<short>(buffer.size()),
-                                              buffer.data()),
+    CheckStatus(ClientApi().isc_database_info(StatusVector(), &handle_,
+                                              static_cast<short>(items.size()), items.data(),
+                                              static_cast<short>(buffer.size()), buffer.data()),
                 true);
     if (static_cast<unsigned char>(buffer[0]) != isc_info_db_sql_dialect) {
         return 1;

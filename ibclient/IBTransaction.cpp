@@ -63,7 +63,8 @@ void TIBTransaction::Start() {
     RequireInactive();
     RequireDatabases();
     for (int i = 0; i < databases_.Count(); ++i) {
-        if (const TIBDatabase* database = databases_.At(i); database != nullptr && !database->Connected()) {
+        if (const TIBDatabase* database = databases_.At(i);
+            database != nullptr && !database->Connected()) {
             RaiseClientError(ceDatabaseClosed);
         }
     }
@@ -88,13 +89,21 @@ void TIBTransaction::Start() {
     }
 }
 
-void TIBTransaction::Commit() { FinishTransaction(TACommit, false); }
+void TIBTransaction::Commit() {
+    FinishTransaction(TACommit, false);
+}
 
-void TIBTransaction::Rollback() { FinishTransaction(TARollback, false); }
+void TIBTransaction::Rollback() {
+    FinishTransaction(TARollback, false);
+}
 
-void TIBTransaction::CommitRetaining() { FinishTransaction(TACommitRetaining, false); }
+void TIBTransaction::CommitRetaining() {
+    FinishTransaction(TACommitRetaining, false);
+}
 
-void TIBTransaction::RollbackRetaining() { FinishTransaction(TARollbackRetaining, false); }
+void TIBTransaction::RollbackRetaining() {
+    FinishTransaction(TARollbackRetaining, false);
+}
 
 void TIBTransaction::FinishTransaction(TTransactionAction action, bool force) {
     RequireActive();
@@ -134,7 +143,8 @@ void TIBTransaction::FinishTransaction(TTransactionAction action, bool force) {
 }
 
 TTransactionAction TIBTransaction::DisconnectAction() const noexcept {
-    return (defaultAction_ == TACommit || defaultAction_ == TACommitRetaining) ? TACommit : TARollback;
+    return (defaultAction_ == TACommit || defaultAction_ == TACommitRetaining) ? TACommit
+                                                                               : TARollback;
 }
 
 void TIBTransaction::ReleaseOnDisconnect() {
@@ -159,7 +169,8 @@ void TIBTransaction::SetDefaultDatabase(TIBDatabase* database) {
             AddDatabase(database);
         }
         for (int i = 0; i < objects_.Count(); ++i) {
-            if (TIBBase* object = objects_.At(i); object != nullptr && object->Database() == nullptr) {
+            if (TIBBase* object = objects_.At(i);
+                object != nullptr && object->Database() == nullptr) {
                 object->AttachDatabase(database);
             }
         }

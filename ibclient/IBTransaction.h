@@ -94,7 +94,9 @@ public:
     // Database list (slots of removed entries stay empty until reused).
     int DatabaseCount() const noexcept { return databases_.Count(); }
     TIBDatabase* Databases(int index) const noexcept { return databases_.At(index); }
-    int FindDatabase(const TIBDatabase* database) const noexcept { return databases_.Find(database); }
+    int FindDatabase(const TIBDatabase* database) const noexcept {
+        return databases_.Find(database);
+    }
     // Lists `database` here and this transaction in the database (each only once).
     int AddDatabase(TIBDatabase* database);
     // Empties slot `index`; the database forgets this transaction too. A removed default

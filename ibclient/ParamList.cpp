@@ -33,8 +33,8 @@ void TParamList::SetCommaText(std::string_view text) {
         std::size_t start = 0;
         while (true) {
             const std::size_t comma = text.find(',', start);
-            lines.emplace_back(text.substr(start, comma == std::string_view::npos ? text.npos
-                                                                                  : comma - start));
+            lines.emplace_back(
+                text.substr(start, comma == std::string_view::npos ? text.npos : comma - start));
             if (comma == std::string_view::npos) {
                 break;
             }
@@ -52,7 +52,9 @@ void TParamList::Insert(std::size_t index, std::string line) {
     if (index > lines_.size()) {
         throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     }
-    Edit_([&] { lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), std::move(line)); });
+    Edit_([&] {
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), std::move(line));
+    });
 }
 
 void TParamList::Set(std::size_t index, std::string line) {
@@ -75,7 +77,9 @@ void TParamList::Clear() {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string LowerAscii(std::string_view text) {
     std::string result(text);
@@ -115,7 +119,8 @@ std::string_view NamePart(std::string_view line) {
 int FindLine(const std::vector<std::string>& lines, std::string_view name) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::size_t eq = lines[i].find('=');
-        if (eq != std::string::npos && SameTextAscii(std::string_view(lines[i]).substr(0, eq), name)) {
+        if (eq != std::string::npos &&
+            SameTextAscii(std::string_view(lines[i]).substr(0, eq), name)) {
             return static_cast<int>(i);
         }
     }
@@ -128,11 +133,13 @@ int FindLine(const std::vector<std::string>& lines, std::string_view name) {
 
 void CheckBufferLength(const std::vector<std::uint8_t>& buffer, const char* kind) {
     if (buffer.size() > kMaxParamBufferLength) {
-        RaiseParamBufferError(ceParamBufferTooLong, std::string(kind) + " is longer than 32767 bytes");
+        RaiseParamBufferError(ceParamBufferTooLong,
+                              std::string(kind) + " is longer than 32767 bytes");
     }
 }
 
 // The DPB names, numbered 1 to 67 as the published isc_dpb_ constants.
+// clang-format off
 constexpr std::array<std::string_view, 67> kDPBNames{
     "cdd_pathname",     "allocation",        "journal",          "page_size",
     "num_buffers",      "buffer_length",     "debug",            "garbage_collect",
@@ -152,6 +159,7 @@ constexpr std::array<std::string_view, 67> kDPBNames{
     "set_page_buffers", "working_directory", "sql_dialect",      "set_db_readonly",
     "set_db_sql_dialect", "gfix_attach",     "gstat_attach",
 };
+// clang-format on
 
 // Number of a DPB name (1 to 67), or 0.
 int DPBCode(std::string_view key) {
@@ -171,6 +179,7 @@ struct TPBEntry {
 };
 
 // The TPB names, numbered 1 to 20 as the published isc_tpb_ constants.
+// clang-format off
 constexpr std::array<TPBEntry, 20> kTPBNames{{
     {"consistency", TPBKind::Flag},       {"concurrency", TPBKind::Flag},
     {"shared", TPBKind::Flag},            {"protected", TPBKind::Flag},
@@ -183,6 +192,7 @@ constexpr std::array<TPBEntry, 20> kTPBNames{{
     {"rec_version", TPBKind::Flag},       {"no_rec_version", TPBKind::Flag},
     {"restart_requests", TPBKind::Unsupported}, {"no_auto_undo", TPBKind::Unsupported},
 }};
+// clang-format on
 
 void AppendCounted(std::vector<std::uint8_t>& buffer, int code, std::string_view value) {
     buffer.push_back(static_cast<std::uint8_t>(code));
@@ -228,7 +238,8 @@ std::int32_t StrToInt(std::string_view text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -248,7 +259,8 @@ std::int32_t StrToInt(std::string_view text) {
         }
         value = value * base + digit;
         // Hexadecimal texts may give the full 32-bit pattern (for example $FFFFFFFF = -1).
-        const std::int64_t limit = base == 16 ? 0xFFFFFFFFLL : (negative ? 2147483648LL : 2147483647LL);
+        const std::int64_t limit =
+            base == 16 ? 0xFFFFFFFFLL : (negative ? 2147483648LL : 2147483647LL);
         if (value > limit) {
             return fail();
         }
@@ -276,49 +288,71 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
         const std::string_view value = std::string_view(line).substr(name.size() + 1);
         const int code = DPBCode(key);
         switch (code) {
-            case 0:
-                RaiseClientError(ceDPBConstantUnknown, {std::string(name)});
-            case 18: case 19: case 20: case 28: case 29: case 30: case 47: case 48: case 60:
-            case 63: {
-                if (value.size() > 255) {
-                    RaiseParamBufferError(ceDPBValueTooLong, "DPB Constant (isc_dpb_" + key +
-                                                                 ") value is longer than 255 bytes");
-                }
-                if (code != 63) {
-                    AppendCounted(dpb, code, value);
-                    break;
-                }
-                // The dialect travels as a byte: its first digit becomes the digit's value.
-                if (value.empty()) {
-                    RaiseParamBufferError(ceDPBValueMissing, "DPB Constant (isc_dpb_sql_dialect) needs a value");
-                }
-                std::string dialect(value);
-                dialect[0] = static_cast<char>(dialect[0] - '0');
-                AppendCounted(dpb, code, dialect);
+        case 0:
+            RaiseClientError(ceDPBConstantUnknown, {std::string(name)});
+        // license, sys_user_name, encrypt_key, user_name, password, password_enc,
+        // lc_messages, lc_ctype, sql_role_name, sql_dialect: a counted text.
+        case 18:
+        case 19:
+        case 20:
+        case 28:
+        case 29:
+        case 30:
+        case 47:
+        case 48:
+        case 60:
+        case 63: {
+            if (value.size() > 255) {
+                RaiseParamBufferError(ceDPBValueTooLong, "DPB Constant (isc_dpb_" + key +
+                                                             ") value is longer than 255 bytes");
+            }
+            if (code != 63) {
+                AppendCounted(dpb, code, value);
                 break;
             }
-            case 5: case 9: case 13: case 17: case 24: case 27: {
-                const std::int32_t number = StrToInt(value);
-                dpb.insert(dpb.end(), {static_cast<std::uint8_t>(code), 1,
-                                       static_cast<std::uint8_t>(number & 0xFF)});
-                break;
+            // The dialect travels as a byte: its first digit becomes the digit's value.
+            if (value.empty()) {
+                RaiseParamBufferError(ceDPBValueMissing,
+                                      "DPB Constant (isc_dpb_sql_dialect) needs a value");
             }
-            case 10:  // sweep: the value is ignored
-                dpb.insert(dpb.end(), {10, 1, 2});
-                break;
-            case 21: case 23: case 25: case 26:  // the value is ignored
-                dpb.insert(dpb.end(), {static_cast<std::uint8_t>(code), 1, 0});
-                break;
-            case 22: {  // sweep_interval: 4 bytes, little-endian
-                const auto number = static_cast<std::uint32_t>(StrToInt(value));
-                dpb.insert(dpb.end(), {22, 4, static_cast<std::uint8_t>(number & 0xFF),
-                                       static_cast<std::uint8_t>((number >> 8) & 0xFF),
-                                       static_cast<std::uint8_t>((number >> 16) & 0xFF),
-                                       static_cast<std::uint8_t>((number >> 24) & 0xFF)});
-                break;
-            }
-            default:
-                RaiseClientError(ceDPBConstantNotSupported, {std::string(kDPBNames[static_cast<std::size_t>(code - 1)])});
+            std::string dialect(value);
+            dialect[0] = static_cast<char>(dialect[0] - '0');
+            AppendCounted(dpb, code, dialect);
+            break;
+        }
+        // num_buffers, verify, dbkey_scope, damaged, force_write, no_reserve: one byte.
+        case 5:
+        case 9:
+        case 13:
+        case 17:
+        case 24:
+        case 27: {
+            const std::int32_t number = StrToInt(value);
+            dpb.insert(dpb.end(), {static_cast<std::uint8_t>(code), 1,
+                                   static_cast<std::uint8_t>(number & 0xFF)});
+            break;
+        }
+        case 10:  // sweep: the value is ignored
+            dpb.insert(dpb.end(), {10, 1, 2});
+            break;
+        // activate_shadow, delete_shadow, begin_log, quit_log: the value is ignored.
+        case 21:
+        case 23:
+        case 25:
+        case 26:
+            dpb.insert(dpb.end(), {static_cast<std::uint8_t>(code), 1, 0});
+            break;
+        case 22: {  // sweep_interval: 4 bytes, little-endian
+            const auto number = static_cast<std::uint32_t>(StrToInt(value));
+            dpb.insert(dpb.end(), {22, 4, static_cast<std::uint8_t>(number & 0xFF),
+                                   static_cast<std::uint8_t>((number >> 8) & 0xFF),
+                                   static_cast<std::uint8_t>((number >> 16) & 0xFF),
+                                   static_cast<std::uint8_t>((number >> 24) & 0xFF)});
+            break;
+        }
+        default:
+            RaiseClientError(ceDPBConstantNotSupported,
+                             {std::string(kDPBNames[static_cast<std::size_t>(code - 1)])});
         }
         CheckBufferLength(dpb, "DPB");
     }
@@ -338,8 +372,10 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
         const std::size_t eq = line.find('=');
         const bool hasValue = eq != std::string::npos;
         // The name as written: the name part, or the whole line when it has no "=".
-        const std::string_view name = hasValue ? std::string_view(line).substr(0, eq) : std::string_view(line);
-        const std::string_view value = hasValue ? std::string_view(line).substr(eq + 1) : std::string_view{};
+        const std::string_view name =
+            hasValue ? std::string_view(line).substr(0, eq) : std::string_view(line);
+        const std::string_view value =
+            hasValue ? std::string_view(line).substr(eq + 1) : std::string_view{};
         std::string key = LowerAscii(name);
         if (key.starts_with("isc_tpb_")) {
             key.erase(0, 8);
@@ -354,23 +390,25 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
         const TPBEntry& entry = kTPBNames[index];
         const int code = static_cast<int>(index) + 1;
         switch (entry.kind) {
-            case TPBKind::Flag:
-                tpb.push_back(static_cast<std::uint8_t>(code));
-                break;
-            case TPBKind::LockTable:
-                // A table lock names its table; without one the server would be sent garbage.
-                if (value.empty()) {
-                    RaiseParamBufferError(ceTPBValueMissing, "TPB Constant (isc_tpb_" + std::string(entry.name) +
-                                                                 ") needs a table name");
-                }
-                if (value.size() > 255) {
-                    RaiseParamBufferError(ceTPBValueTooLong, "TPB Constant (isc_tpb_" + std::string(entry.name) +
-                                                                 ") value is longer than 255 bytes");
-                }
-                AppendCounted(tpb, code, value);
-                break;
-            case TPBKind::Unsupported:
-                RaiseClientError(ceTPBConstantNotSupported, {std::string(entry.name)});
+        case TPBKind::Flag:
+            tpb.push_back(static_cast<std::uint8_t>(code));
+            break;
+        case TPBKind::LockTable:
+            // A table lock names its table; without one the server would be sent garbage.
+            if (value.empty()) {
+                RaiseParamBufferError(ceTPBValueMissing, "TPB Constant (isc_tpb_" +
+                                                             std::string(entry.name) +
+                                                             ") needs a table name");
+            }
+            if (value.size() > 255) {
+                RaiseParamBufferError(ceTPBValueTooLong, "TPB Constant (isc_tpb_" +
+                                                             std::string(entry.name) +
+                                                             ") value is longer than 255 bytes");
+            }
+            AppendCounted(tpb, code, value);
+            break;
+        case TPBKind::Unsupported:
+            RaiseClientError(ceTPBConstantNotSupported, {std::string(entry.name)});
         }
         CheckBufferLength(tpb, "TPB");
     }

@@ -23,16 +23,17 @@ inline void SetUpLikeRunner(ibclient::TIBDatabase& db, const std::string& name, 
 }
 
 // Executes one statement in the active transaction `tr`.
-inline void ExecSQL(ibclient::TIBDatabase& db, ibclient::TIBTransaction& tr, const std::string& sql) {
-    ibclient::CheckStatus(
-        ibclient::ClientApi().isc_dsql_execute_immediate(ibclient::StatusVector(), db.Handle(), tr.Handle(), 0,
-                                                         sql.c_str(), static_cast<unsigned short>(db.SQLDialect()),
-                                                         nullptr),
-        true);
+inline void ExecSQL(ibclient::TIBDatabase& db, ibclient::TIBTransaction& tr,
+                    const std::string& sql) {
+    ibclient::CheckStatus(ibclient::ClientApi().isc_dsql_execute_immediate(
+                              ibclient::StatusVector(), db.Handle(), tr.Handle(), 0, sql.c_str(),
+                              static_cast<unsigned short>(db.SQLDialect()), nullptr),
+                          true);
 }
 
 // The single integer that `sql` (a singleton SELECT) returns in the active transaction `tr`.
-inline std::int64_t QueryInt(ibclient::TIBDatabase& db, ibclient::TIBTransaction& tr, const std::string& sql) {
+inline std::int64_t QueryInt(ibclient::TIBDatabase& db, ibclient::TIBTransaction& tr,
+                             const std::string& sql) {
     using namespace ibclient;
     isc_stmt_handle stmt = 0;
     CheckStatus(ClientApi().isc_dsql_alloc_statement2(StatusVector(), db.Handle(), &stmt), true);
@@ -43,14 +44,17 @@ inline std::int64_t QueryInt(ibclient::TIBDatabase& db, ibclient::TIBTransaction
     out.sqln = 1;
     try {
         CheckStatus(ClientApi().isc_dsql_prepare(StatusVector(), tr.Handle(), &stmt, 0, sql.c_str(),
-                                                 static_cast<unsigned short>(db.SQLDialect()), &out),
+                                                 static_cast<unsigned short>(db.SQLDialect()),
+                                                 &out),
                     true);
         out.sqlvar[0].sqltype = SQL_INT64 + 1;
         out.sqlvar[0].sqlscale = 0;
         out.sqlvar[0].sqllen = sizeof value;
         out.sqlvar[0].sqldata = reinterpret_cast<ISC_SCHAR*>(&value);
         out.sqlvar[0].sqlind = &nullIndicator;
-        CheckStatus(ClientApi().isc_dsql_execute2(StatusVector(), tr.Handle(), &stmt, 1, nullptr, &out), true);
+        CheckStatus(
+            ClientApi().isc_dsql_execute2(StatusVector(), tr.Handle(), &stmt, 1, nullptr, &out),
+            true);
     } catch (...) {
         ClientApi().isc_dsql_free_statement(StatusVector(), &stmt, DSQL_drop);
         throw;

@@ -239,7 +239,8 @@ TEST_F(DatabaseTest, BoundObjectsHearOfTheDisconnectAfterTheTransactionsEnded) {
     EXPECT_EQ(*statement.DatabaseHandle(), *db.Handle());
     EXPECT_EQ(statement.TransactionHandle(), tr.Handle());
     db.Close();
-    EXPECT_EQ(heard, (std::vector<std::string>{"transaction-end", "before:ended", "after:detached"}));
+    EXPECT_EQ(heard,
+              (std::vector<std::string>{"transaction-end", "before:ended", "after:detached"}));
     EXPECT_EQ(ClientErrorNumber([&] { statement.DatabaseHandle(); }), 15);
     EXPECT_EQ(ClientErrorNumber([&] { statement.TransactionHandle(); }), 18);
 }

@@ -21,7 +21,9 @@ Bytes BytesOf(std::initializer_list<int> values) {
     return bytes;
 }
 
-void Append(Bytes& bytes, const std::string& text) { bytes.insert(bytes.end(), text.begin(), text.end()); }
+void Append(Bytes& bytes, const std::string& text) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+}
 
 // Runs `build` and returns the client error it raised (number and text).
 template <class Build>
@@ -46,11 +48,12 @@ TEST(DPBTest, RunnerParametersGiveTheTwentyNineByteBufferInAnySpelling) {
     ASSERT_EQ(expected.size(), 29u);
 
     EXPECT_EQ(BuildDPB({"user_name=SYSDBA", "password=quillfern", "lc_ctype=WIN1251"}), expected);
-    EXPECT_EQ(BuildDPB({"isc_dpb_user_name=SYSDBA", "ISC_DPB_PASSWORD=quillfern", "LC_Ctype=WIN1251"}),
-              expected);
+    EXPECT_EQ(
+        BuildDPB({"isc_dpb_user_name=SYSDBA", "ISC_DPB_PASSWORD=quillfern", "LC_Ctype=WIN1251"}),
+        expected);
     // Lines without "=" and lines whose name part is blank are skipped.
-    EXPECT_EQ(BuildDPB({"", "user_name=SYSDBA", "no equals sign", "password=quillfern", "  =x", "\t=y",
-                        "=z", "lc_ctype=WIN1251"}),
+    EXPECT_EQ(BuildDPB({"", "user_name=SYSDBA", "no equals sign", "password=quillfern", "  =x",
+                        "\t=y", "=z", "lc_ctype=WIN1251"}),
               expected);
     EXPECT_EQ(BuildDPB({}), BytesOf({1}));
 }
@@ -80,7 +83,8 @@ TEST(DPBTest, UnknownUnsupportedAndNonNumericNames) {
     EXPECT_EQ(ClientErrorOf([] { BuildDPB({" user_name=SYSDBA"}); }),
               std::make_pair(114, std::string("DPB Constant ( user_name) is unknown")));
     // The unknown name is reported as written, prefix and capitals included.
-    EXPECT_EQ(ClientErrorOf([] { BuildDPB({"ISC_DPB_Bogus=1"}); }).second, "DPB Constant (ISC_DPB_Bogus) is unknown");
+    EXPECT_EQ(ClientErrorOf([] { BuildDPB({"ISC_DPB_Bogus=1"}); }).second,
+              "DPB Constant (ISC_DPB_Bogus) is unknown");
     EXPECT_EQ(ClientErrorOf([] { BuildDPB({"Page_Size=4096"}); }),
               std::make_pair(11, std::string("DPB Constant (isc_dpb_page_size) is unsupported")));
     EXPECT_EQ(ClientErrorOf([] { BuildDPB({"gstat_attach=1"}); }).first, 11);
@@ -99,8 +103,10 @@ TEST(DPBTest, ValuesTheBufferCannotCarryAreRefused) {
     ASSERT_EQ(dpb.size(), 258u);
     EXPECT_EQ(dpb[2], 255);
 
-    EXPECT_EQ(ClientErrorOf([&] { BuildDPB({"isc_dpb_password=" + longest + "p"}); }),
-              std::make_pair(120, std::string("DPB Constant (isc_dpb_password) value is longer than 255 bytes")));
+    EXPECT_EQ(
+        ClientErrorOf([&] { BuildDPB({"isc_dpb_password=" + longest + "p"}); }),
+        std::make_pair(
+            120, std::string("DPB Constant (isc_dpb_password) value is longer than 255 bytes")));
     EXPECT_EQ(ClientErrorOf([] { BuildDPB({"sql_dialect="}); }),
               std::make_pair(121, std::string("DPB Constant (isc_dpb_sql_dialect) needs a value")));
 
@@ -115,7 +121,8 @@ TEST(DPBTest, ValuesTheBufferCannotCarryAreRefused) {
 TEST(TPBTest, FlagsPrefixesCapitalsAndBlankLines) {
     EXPECT_TRUE(BuildTPB({}).empty());
     EXPECT_EQ(BuildTPB({"read_committed", "rec_version", "nowait"}), BytesOf({3, 15, 17, 7}));
-    for (const char* write : {"write", "isc_tpb_write", "WRITE", "Isc_Tpb_Write", "write=ignored"}) {
+    for (const char* write :
+         {"write", "isc_tpb_write", "WRITE", "Isc_Tpb_Write", "write=ignored"}) {
         EXPECT_EQ(BuildTPB({write}), BytesOf({3, 9})) << write;
     }
     EXPECT_EQ(BuildTPB({"", "  ", "\t", "concurrency", "", "wait"}), BytesOf({3, 2, 6}));
@@ -130,12 +137,16 @@ TEST(TPBTest, TableLocksCarryTheirTableName) {
     EXPECT_EQ(BuildTPB({"lock_read=T1", "isc_tpb_lock_write=ACCOUNTS", "shared"}),
               BytesOf({3, 10, 2, 'T', '1', 11, 8, 'A', 'C', 'C', 'O', 'U', 'N', 'T', 'S', 3}));
 
-    EXPECT_EQ(ClientErrorOf([] { BuildTPB({"lock_read"}); }),
-              std::make_pair(122, std::string("TPB Constant (isc_tpb_lock_read) needs a table name")));
-    EXPECT_EQ(ClientErrorOf([] { BuildTPB({"LOCK_WRITE="}); }),
-              std::make_pair(122, std::string("TPB Constant (isc_tpb_lock_write) needs a table name")));
-    EXPECT_EQ(ClientErrorOf([] { BuildTPB({"lock_write=" + std::string(256, 'T')}); }),
-              std::make_pair(123, std::string("TPB Constant (isc_tpb_lock_write) value is longer than 255 bytes")));
+    EXPECT_EQ(
+        ClientErrorOf([] { BuildTPB({"lock_read"}); }),
+        std::make_pair(122, std::string("TPB Constant (isc_tpb_lock_read) needs a table name")));
+    EXPECT_EQ(
+        ClientErrorOf([] { BuildTPB({"LOCK_WRITE="}); }),
+        std::make_pair(122, std::string("TPB Constant (isc_tpb_lock_write) needs a table name")));
+    EXPECT_EQ(
+        ClientErrorOf([] { BuildTPB({"lock_write=" + std::string(256, 'T')}); }),
+        std::make_pair(
+            123, std::string("TPB Constant (isc_tpb_lock_write) value is longer than 255 bytes")));
     const std::vector<std::string> many(130, "lock_read=" + std::string(255, 'T'));
     EXPECT_EQ(ClientErrorOf([&] { BuildTPB(many); }),
               std::make_pair(124, std::string("TPB is longer than 32767 bytes")));
@@ -144,7 +155,8 @@ TEST(TPBTest, TableLocksCarryTheirTableName) {
 TEST(TPBTest, UnknownAndUnsupportedNames) {
     EXPECT_EQ(ClientErrorOf([] { BuildTPB({"verb_time"}); }),
               std::make_pair(13, std::string("TPB Constant (isc_tpb_verb_time) is unsupported")));
-    for (const char* name : {"commit_time", "autocommit", "restart_requests", "ISC_TPB_NO_AUTO_UNDO"}) {
+    for (const char* name :
+         {"commit_time", "autocommit", "restart_requests", "ISC_TPB_NO_AUTO_UNDO"}) {
         EXPECT_EQ(ClientErrorOf([&] { BuildTPB({name}); }).first, 13) << name;
     }
     EXPECT_EQ(ClientErrorOf([] { BuildTPB({"Bogus=1"}); }),
@@ -170,9 +182,15 @@ TEST(StrToIntTest, AcceptsTheRuntimeFormsAndRefusesTheRest) {
 TEST(ParamListTest, EditsAreAnnouncedAndARefusedEditChangesNothing) {
     bool refuse = false;
     int edits = 0;
-    TParamList list([&] { if (refuse) throw EIBClientError(16, "refused"); }, [&] { ++edits; });
+    TParamList list(
+        [&] {
+            if (refuse)
+                throw EIBClientError(16, "refused");
+        },
+        [&] { ++edits; });
     list.SetCommaText("user_name=SYSDBA,password=quillfern,lc_ctype=WIN1251");
-    EXPECT_EQ(list.Lines(), (std::vector<std::string>{"user_name=SYSDBA", "password=quillfern", "lc_ctype=WIN1251"}));
+    EXPECT_EQ(list.Lines(), (std::vector<std::string>{"user_name=SYSDBA", "password=quillfern",
+                                                      "lc_ctype=WIN1251"}));
     list.SetCommaText("a,,b");
     EXPECT_EQ(list.Lines(), (std::vector<std::string>{"a", "", "b"}));
     list.SetCommaText("");
@@ -182,7 +200,8 @@ TEST(ParamListTest, EditsAreAnnouncedAndARefusedEditChangesNothing) {
     list.Assign({"user_name=x", "Password=old"});
     list.SetValue("PASSWORD", "new");
     list.SetValue("lc_ctype", "WIN1251");
-    EXPECT_EQ(list.Lines(), (std::vector<std::string>{"user_name=x", "PASSWORD=new", "lc_ctype=WIN1251"}));
+    EXPECT_EQ(list.Lines(),
+              (std::vector<std::string>{"user_name=x", "PASSWORD=new", "lc_ctype=WIN1251"}));
     EXPECT_EQ(list.Value("Lc_Ctype"), "WIN1251");
     EXPECT_EQ(list.Value("missing"), "");
 

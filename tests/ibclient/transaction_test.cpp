@@ -279,7 +279,7 @@ TEST_F(TransactionTest, DefaultDatabaseLinksBothListsAndGivesObjectsTheDatabase)
     EXPECT_EQ(db_.FindTransaction(&tr), -1);
     EXPECT_EQ(db_.Transactions(slot), nullptr);
     EXPECT_EQ(tr.FindDatabase(&db_), -1);
-    EXPECT_EQ(tr.Databases(0), &second);  // the emptied slot was reused
+    EXPECT_EQ(tr.Databases(0), &second);    // the emptied slot was reused
     EXPECT_EQ(statement.Database(), &db_);  // an object keeps the database it has
     EXPECT_EQ(second.Transactions(1), &tr);
 

@@ -41,7 +41,9 @@ protected:
     std::string SetupStatus() const {
         const std::string ini = ReadFile(dir.File("dbupgrade.ini"));
         const std::size_t at = ini.find("SetupStatus=");
-        return at == std::string::npos ? "" : ini.substr(at + 12, ini.find_first_of("\r\n", at) - at - 12);
+        return at == std::string::npos
+                   ? ""
+                   : ini.substr(at + 12, ini.find_first_of("\r\n", at) - at - 12);
     }
 
     // The message that connecting to `name` with the runner's settings raises in this process.
@@ -62,7 +64,8 @@ protected:
 
     static std::size_t Occurrences(const std::string& text, const std::string& part) {
         std::size_t n = 0;
-        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + 1)) {
             ++n;
         }
         return n;
@@ -97,7 +100,9 @@ TEST_F(ConnectionProcess, EmbeddedDatabaseListedTwiceIsUpgradedTwice) {
     const std::string log = Run({path, path});
     EXPECT_EQ(Occurrences(log, "level 1:"), 0u) << log;
     EXPECT_EQ(Occurrences(log, "level 5:   Start upgrade database " + path + " \r\n"), 2u) << log;
-    EXPECT_EQ(Occurrences(log, "level 5:   Database " + path + " upgrade was successful completed\r\n"), 2u)
+    EXPECT_EQ(
+        Occurrences(log, "level 5:   Database " + path + " upgrade was successful completed\r\n"),
+        2u)
         << log;
     EXPECT_EQ(SetupStatus(), "Continue");
 }
