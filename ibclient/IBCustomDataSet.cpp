@@ -387,7 +387,15 @@ void TIBCustomDataSet::InternalPrepare() {
         select.PrepareStatement();
     }
     prepared_ = true;
-    BuildFieldDefinitions();
+    try {
+        BuildFieldDefinitions();
+    } catch (...) {
+        // A failed schema question would otherwise leave a partial field list for the next
+        // opening; the definitions are built again instead (the statement stays prepared).
+        fieldDefs_.Clear();
+        prepared_ = false;
+        throw;
+    }
 }
 
 void TIBCustomDataSet::InternalUnPrepare() {
@@ -472,17 +480,14 @@ void TIBCustomDataSet::BuildFieldDefinitions() {
         def.Precision = mapping.Precision;
         if (!item.AcceptsNull())
             def.Attributes.Include(faRequired);
+        // A computed table column is read-only (and so never required).
+        if (!relation.empty() && !column.empty() && IsComputedColumn(relation, column)) {
+            def.Attributes = TFieldAttributes{faReadonly};
+            def.InternalCalcField = true;
+        }
         if (item.TypeCode() == SQLText)
             def.Attributes.Include(faFixed);
-        // The definition is listed before the schema is asked, so that a failing schema query
-        // leaves the definitions built so far.
-        TFieldDef& added = fieldDefs_.Add(std::move(def));
-        if (!relation.empty() && !column.empty() && IsComputedColumn(relation, column)) {
-            added.Attributes = TFieldAttributes{faReadonly};
-            added.InternalCalcField = true;
-            if (item.TypeCode() == SQLText)
-                added.Attributes.Include(faFixed);
-        }
+        fieldDefs_.Add(std::move(def));
     }
 }
 

@@ -252,6 +252,24 @@ TEST_F(FieldsTest, RequiredFollowsNotNullAndComputedColumnsBecomeReadOnlyInterna
     EXPECT_EQ(db_.Schema().CachedRelationCount(), 2u);
 }
 
+TEST_F(FieldsTest, AFailedSchemaQuestionLeavesNoPartialFieldListBehind) {
+    OpenDatabase(1, "CREATE TABLE C (A INTEGER, TWICE COMPUTED BY (A * 2));");
+    Exec("INSERT INTO C (A) VALUES (1)");
+    // The schema transaction cannot start while its parameters are unknown.
+    db_.SchemaTransaction()->Params().SetCommaText("no_such_tpb_constant");
+    auto query = std::make_unique<TIBQuery>();
+    query->SetTransaction(&tr_);
+    query->SetSQLText("SELECT A, TWICE FROM C");
+    EXPECT_THROW(query->Open(), EIBClientError);
+    EXPECT_FALSE(query->Active());
+
+    db_.SchemaTransaction()->Params().Clear();
+    query->Open();
+    ASSERT_EQ(query->Fields().Count(), 2);
+    EXPECT_EQ(query->Fields()[1]->FieldKind(), fkInternalCalc);
+    EXPECT_EQ(query->Fields()[1]->AsString(), "2");
+}
+
 TEST_F(FieldsTest, ArrayOnlySelectHasNoFieldsAndTheDbKeyAliasGetsNoField) {
     OpenDatabase(1, "CREATE TABLE A (ID INTEGER, ARR INTEGER[3]);");
     Exec("INSERT INTO A (ID) VALUES (7)");

@@ -220,7 +220,10 @@ TEST_F(QueryTest, CommitClosesTheQueryAndDropsItsStatementAndReopenPreparesAgain
     auto query = Query("SELECT ID FROM T ORDER BY ID");
     query->Open();
     ASSERT_TRUE(query->Next());
+    bool activeAtEvent = true;
+    query->BeforeTransactionEnd = [&] { activeAtEvent = query->Active(); };
     tr_.Commit();
+    EXPECT_FALSE(activeAtEvent); // the event comes after the close
     EXPECT_FALSE(query->Active());
     EXPECT_EQ(query->FetchedRowCount(), 0);
     EXPECT_FALSE(query->SelectSQL().Prepared());
