@@ -58,7 +58,7 @@ std::string FillTable(const std::string& table, int rows) {
 // The benchmark database: ONE_ROW (1 row), MID (100,000 rows) and BIG (1,000,000 rows), each
 // (ID INTEGER, NAME VARCHAR(40), AMOUNT NUMERIC(9,2), CREATED DATE), and one connection to it.
 class BenchDatabase {
-  public:
+public:
     BenchDatabase() {
         char pattern[] = "/tmp/dbu-bench-XXXXXX";
         if (mkdtemp(pattern) == nullptr)
@@ -98,7 +98,7 @@ class BenchDatabase {
 
     TIBTransaction& Transaction() { return transaction_; }
 
-  private:
+private:
     std::string folder_;
     std::string path_;
     TIBDatabase database_;
@@ -186,6 +186,6 @@ BENCHMARK(BM_FetchAll)
     ->Args({100000, 10})
     ->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

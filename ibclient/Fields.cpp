@@ -17,7 +17,7 @@ char AsciiUpper(char c) noexcept {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-} // namespace
+}  // namespace
 
 bool SameName(std::string_view a, std::string_view b) noexcept {
     if (a.size() != b.size())
@@ -151,4 +151,4 @@ std::string TBlobField::AsString() const {
     return content;
 }
 
-} // namespace ibclient
+}  // namespace ibclient

@@ -71,7 +71,7 @@ enum TFieldAttribute : std::uint8_t {
 
 // A set of TFieldAttribute values.
 class TFieldAttributes {
-  public:
+public:
     constexpr TFieldAttributes() = default;
     constexpr TFieldAttributes(std::initializer_list<TFieldAttribute> attributes) {
         for (const TFieldAttribute a : attributes) {
@@ -88,7 +88,7 @@ class TFieldAttributes {
     constexpr std::uint8_t Bits() const noexcept { return bits_; }
     friend constexpr bool operator==(TFieldAttributes, TFieldAttributes) = default;
 
-  private:
+private:
     static constexpr std::uint8_t Bit(TFieldAttribute a) noexcept {
         return static_cast<std::uint8_t>(1u << a);
     }
@@ -99,18 +99,18 @@ enum TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
 
 // One result column that gets a field.
 struct TFieldDef {
-    std::string Name; // the column's alias name
+    std::string Name;  // the column's alias name
     TFieldType DataType = ftUnknown;
     int Size = 0;
     int Precision = 0;
     TFieldAttributes Attributes;
-    int FieldNo = 0;                // 1-based position of the column in the column area
-    bool InternalCalcField = false; // a computed table column
+    int FieldNo = 0;                 // 1-based position of the column in the column area
+    bool InternalCalcField = false;  // a computed table column
 };
 
 // The definitions of a dataset, in column order.
 class TFieldDefs {
-  public:
+public:
     int Count() const noexcept { return static_cast<int>(defs_.size()); }
     // EListError "List index out of bounds (%d)" outside 0..Count-1.
     const TFieldDef& operator[](int index) const;
@@ -119,13 +119,13 @@ class TFieldDefs {
     // Index of the definition named `name` (ASCII case-insensitive), or -1.
     int IndexOf(std::string_view name) const noexcept;
 
-  private:
+private:
     std::vector<TFieldDef> defs_;
 };
 
 // A field of a dataset: the column of one definition, read from the dataset's current row.
 class TField {
-  public:
+public:
     virtual ~TField() = default;
     TField(const TField&) = delete;
     TField& operator=(const TField&) = delete;
@@ -149,15 +149,15 @@ class TField {
     // Bytes of the value a row read hands over (0 for blob fields, read through streams).
     virtual int DataSize() const noexcept = 0;
 
-  protected:
+protected:
     TField(TIBCustomDataSet& dataSet, TFieldType dataType)
         : dataSet_(dataSet), dataType_(dataType) {}
     // Copies the value of the current row into `dest` (DataSize bytes; none: only the null
     // test); false when there is no value.
     bool ReadValue(void* dest) const;
 
-  private:
-    friend class TIBCustomDataSet; // sets up and binds the fields it creates
+private:
+    friend class TIBCustomDataSet;  // sets up and binds the fields it creates
 
     TIBCustomDataSet& dataSet_;
     std::string fieldName_;
@@ -168,12 +168,12 @@ class TField {
     TFieldKind fieldKind_ = fkData;
     std::string origin_;
     int fieldNo_ = 0;
-    int blobIndex_ = -1; // entry in the row's blob stream cache (blob fields only)
+    int blobIndex_ = -1;  // entry in the row's blob stream cache (blob fields only)
 };
 
 // CHAR and VARCHAR columns; Size is the declared length in bytes, without upper limit.
 class TIBStringField : public TField {
-  public:
+public:
     explicit TIBStringField(TIBCustomDataSet& dataSet) : TField(dataSet, ftString) {}
     // A CHAR column: the value is read blank-padded to Size.
     bool FixedChar() const noexcept { return fixedChar_; }
@@ -183,28 +183,28 @@ class TIBStringField : public TField {
     std::string AsString() const override;
     int DataSize() const noexcept override { return Size() + 1; }
 
-  private:
+private:
     friend class TIBCustomDataSet;
     bool fixedChar_ = false;
     bool transliterate_ = true;
 };
 
 class TSmallintField : public TField {
-  public:
+public:
     explicit TSmallintField(TIBCustomDataSet& dataSet) : TField(dataSet, ftSmallint) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 2; }
 };
 
 class TIntegerField : public TField {
-  public:
+public:
     explicit TIntegerField(TIBCustomDataSet& dataSet) : TField(dataSet, ftInteger) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 4; }
 };
 
 class TLargeintField : public TField {
-  public:
+public:
     explicit TLargeintField(TIBCustomDataSet& dataSet) : TField(dataSet, ftLargeint) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 8; }
@@ -212,7 +212,7 @@ class TLargeintField : public TField {
 
 // DOUBLE, FLOAT and integers with more than four decimals: the general number format.
 class TFloatField : public TField {
-  public:
+public:
     explicit TFloatField(TIBCustomDataSet& dataSet) : TField(dataSet, ftFloat) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 8; }
@@ -221,20 +221,20 @@ class TFloatField : public TField {
 // Integers with one to four decimals; the value is a 64-bit count of ten-thousandths, Size
 // the number of decimals and Precision the digits of the stored integer type.
 class TIBBCDField : public TField {
-  public:
+public:
     explicit TIBBCDField(TIBCustomDataSet& dataSet) : TField(dataSet, ftBCD) {}
     int Precision() const noexcept { return precision_; }
     std::string AsString() const override;
     int DataSize() const noexcept override { return 8; }
 
-  private:
+private:
     friend class TIBCustomDataSet;
     int precision_ = 0;
 };
 
 // DATE (dialect 3): the row holds the day number (0001-01-01 = day 1).
 class TDateField : public TField {
-  public:
+public:
     explicit TDateField(TIBCustomDataSet& dataSet) : TField(dataSet, ftDate) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 4; }
@@ -242,7 +242,7 @@ class TDateField : public TField {
 
 // TIME: the row holds the milliseconds since midnight.
 class TTimeField : public TField {
-  public:
+public:
     explicit TTimeField(TIBCustomDataSet& dataSet) : TField(dataSet, ftTime) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 4; }
@@ -250,7 +250,7 @@ class TTimeField : public TField {
 
 // TIMESTAMP: the row holds day number x 86400000 + milliseconds as a double.
 class TDateTimeField : public TField {
-  public:
+public:
     explicit TDateTimeField(TIBCustomDataSet& dataSet) : TField(dataSet, ftDateTime) {}
     std::string AsString() const override;
     int DataSize() const noexcept override { return 8; }
@@ -258,25 +258,25 @@ class TDateTimeField : public TField {
 
 // BLOB columns: the content is read through the dataset's blob stream.
 class TBlobField : public TField {
-  public:
+public:
     explicit TBlobField(TIBCustomDataSet& dataSet) : TField(dataSet, ftBlob) {}
     // The content's bytes, unconverted.
     std::string AsString() const override;
     int DataSize() const noexcept override { return 0; }
 
-  protected:
+protected:
     TBlobField(TIBCustomDataSet& dataSet, TFieldType dataType) : TField(dataSet, dataType) {}
 };
 
 // Text blobs (subtype 1); read like any other blob.
 class TMemoField : public TBlobField {
-  public:
+public:
     explicit TMemoField(TIBCustomDataSet& dataSet) : TBlobField(dataSet, ftMemo) {}
 };
 
 // The fields of a dataset in definition order; owns them.
 class TFields {
-  public:
+public:
     int Count() const noexcept { return static_cast<int>(fields_.size()); }
     // EListError "List index out of bounds (%d)" outside 0..Count-1.
     TField* operator[](int index) const;
@@ -287,7 +287,7 @@ class TFields {
     auto begin() const noexcept { return fields_.begin(); }
     auto end() const noexcept { return fields_.end(); }
 
-  private:
+private:
     std::vector<std::unique_ptr<TField>> fields_;
 };
 
@@ -297,4 +297,4 @@ class TFields {
 // ASCII-only case-insensitive comparison of names.
 bool SameName(std::string_view a, std::string_view b) noexcept;
 
-} // namespace ibclient
+}  // namespace ibclient

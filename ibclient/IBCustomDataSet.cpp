@@ -113,7 +113,7 @@ TColumnMapping MapColumn(int typeCode, int scale, int subType, int length) {
         return {subType == 1 ? ftMemo : ftBlob, 8, 0};
     case SQLArray:
         return {ftUnknown, 8, 0};
-    default: // D_FLOAT and every other code
+    default:  // D_FLOAT and every other code
         return {ftUnknown, 0, 0};
     }
 }
@@ -135,7 +135,7 @@ int SlotSize(int typeCode, int scale, int length) noexcept {
     case SQLTypeDate:
     case SQLTypeTime:
         return 8;
-    default: // blob and array identifiers and any other code: the declared length
+    default:  // blob and array identifiers and any other code: the declared length
         return length;
     }
 }
@@ -183,7 +183,7 @@ bool IsBlobType(TFieldType type) noexcept {
     return type == ftBlob || type == ftMemo;
 }
 
-} // namespace
+}  // namespace
 
 // ---- TIBDSBlobStream ----
 
@@ -432,7 +432,7 @@ void TIBCustomDataSet::DataSetOpen() {
     modelBuffer_.assign(DescriptorOffset(columnCount), std::byte{0});
     LayoutRowBuffer();
     calcFieldsOffset_ = static_cast<std::size_t>(recordSize_);
-    blobCacheOffset_ = calcFieldsOffset_; // no calculated fields in this system
+    blobCacheOffset_ = calcFieldsOffset_;  // no calculated fields in this system
     rowBufferSize_ =
         blobCacheOffset_ + static_cast<std::size_t>(blobFieldCount_) * sizeof(TIBBlobStream*);
     chunkSize_ = rowBufferSize_ * static_cast<std::size_t>(uniDirectional_ ? 2 : bufferChunks_);
@@ -573,7 +573,7 @@ void TIBCustomDataSet::LayoutRowBuffer() {
         slot.Scale = item.SqlScale();
         slot.Length = item.SqlLen();
         if (item.AliasName() == kDbKeyAlias) {
-            slot.DbKey = true; // its descriptor stays empty
+            slot.DbKey = true;  // its descriptor stays empty
             continue;
         }
         slot.SlotSize = SlotSize(slot.TypeCode, slot.Scale, slot.Length);
@@ -919,4 +919,4 @@ void TIBCustomDataSet::OnSQLChanging() {
     fieldDefs_.Clear();
 }
 
-} // namespace ibclient
+}  // namespace ibclient

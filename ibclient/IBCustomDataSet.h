@@ -33,7 +33,7 @@ enum TDataSetState { dsInactive, dsBrowse };
 // A blob field's read stream over a blob stream of its dataset. Writing is refused: the
 // dataset is never in an editing state.
 class TIBDSBlobStream {
-  public:
+public:
     // Moves the blob stream to position 0, which loads the blob's content.
     TIBDSBlobStream(const TField& field, TIBBlobStream& blobStream);
     TIBDSBlobStream(const TIBDSBlobStream&) = delete;
@@ -49,13 +49,13 @@ class TIBDSBlobStream {
     // Client error 47 "Not in edit mode".
     [[noreturn]] void Write(const void* buffer, std::size_t count);
 
-  private:
+private:
     const TField& field_;
     TIBBlobStream& blobStream_;
 };
 
 class TIBCustomDataSet {
-  public:
+public:
     // Loads the client library (client error 1 when it is missing) and creates the five
     // internal statements: the select statement and four editing statements that stay empty.
     TIBCustomDataSet();
@@ -132,7 +132,7 @@ class TIBCustomDataSet {
     std::function<void()> AfterDatabaseDisconnect;
     std::function<void()> DatabaseFree;
 
-  protected:
+protected:
     // The open below the general dataset level; TIBQuery adds its preparation and parameters.
     virtual void InternalOpen() { DataSetOpen(); }
 
@@ -152,19 +152,19 @@ class TIBCustomDataSet {
     bool DataSetPrepared() const noexcept { return prepared_; }
     TIBSQL& SelectStatement() noexcept { return *statements_[0]; }
 
-  private:
+private:
     // One row request on the row cache and its result.
     enum class TGetMode { Next, Prior };
     enum class TGetResult { Ok, BeforeFirst, AfterLast, Error };
 
     // What the layout pass records per column of the column area.
     struct TColumnSlot {
-        int TypeCode = 0; // SQL type without the null bit
+        int TypeCode = 0;  // SQL type without the null bit
         int Scale = 0;
-        int Length = 0;     // declared length
-        bool DbKey = false; // the "INTERNAL_DBKEY" column: no slot
+        int Length = 0;      // declared length
+        bool DbKey = false;  // the "INTERNAL_DBKEY" column: no slot
         int SlotSize = 0;
-        int Offset = 0; // of the slot from the start of the row buffer
+        int Offset = 0;  // of the slot from the start of the row buffer
     };
 
     void OpenDataSet();
@@ -190,21 +190,21 @@ class TIBCustomDataSet {
     void OnSQLChanging();
 
     TIBBase base_;
-    std::vector<std::unique_ptr<TIBSQL>> statements_; // select, then four editing statements
+    std::vector<std::unique_ptr<TIBSQL>> statements_;  // select, then four editing statements
 
     int bufferChunks_ = 1000;
     bool uniDirectional_ = false;
     bool paramCheck_ = true;
 
     TDataSetState state_ = dsInactive;
-    bool prepared_ = false; // dataset level
-    bool open_ = false;     // the select's cursor is open
+    bool prepared_ = false;  // dataset level
+    bool open_ = false;      // the select's cursor is open
     bool openComplete_ = false;
-    bool defaultFields_ = false; // the fields were created here and die at close
+    bool defaultFields_ = false;  // the fields were created here and die at close
 
     TFieldDefs fieldDefs_;
     TFields fields_;
-    std::vector<std::int32_t> columnMap_; // definition index -> 1-based column position
+    std::vector<std::int32_t> columnMap_;  // definition index -> 1-based column position
     int blobFieldCount_ = 0;
 
     // Layout of one opening.
@@ -220,7 +220,7 @@ class TIBCustomDataSet {
     std::size_t chunkSize_ = 0;
     std::int32_t fetchedRows_ = 0;
     std::int32_t deletedRows_ = 0;
-    std::int32_t currentRow_ = -1; // the cursor of the row requests; -1 before the first row
+    std::int32_t currentRow_ = -1;  // the cursor of the row requests; -1 before the first row
 
     // The current row and a spare buffer the next request is read into.
     std::vector<std::byte> activeBuffer_;
@@ -233,4 +233,4 @@ class TIBCustomDataSet {
     std::vector<std::unique_ptr<TIBBlobStream>> blobStreams_;
 };
 
-} // namespace ibclient
+}  // namespace ibclient

@@ -16,7 +16,7 @@ bool EndsParamName(char c) noexcept {
     return c == '\n' || c == '\r' || c == ' ' || c == ')' || c == ',' || c == ';';
 }
 
-} // namespace
+}  // namespace
 
 // ---- TParams ----
 
@@ -177,4 +177,4 @@ void TIBQuery::InternalOpen() {
     DataSetOpen();
 }
 
-} // namespace ibclient
+}  // namespace ibclient

@@ -17,13 +17,13 @@ namespace ibclient {
 // One parameter marker of the query text.
 struct TParam {
     std::string Name;
-    TVariant Value; // std::monostate: no value, sent as NULL
+    TVariant Value;  // std::monostate: no value, sent as NULL
     bool IsNull() const noexcept { return std::holds_alternative<std::monostate>(Value); }
 };
 
 // The parameters of a query in the order of their markers; a name may occur several times.
 class TParams {
-  public:
+public:
     int Count() const noexcept { return static_cast<int>(params_.size()); }
     // EListError "List index out of bounds (%d)" outside 0..Count-1.
     TParam& operator[](int index);
@@ -33,7 +33,7 @@ class TParams {
     // The first parameter named `name` (ASCII case-insensitive), or null.
     TParam* FindParam(std::string_view name) noexcept;
 
-  private:
+private:
     std::vector<TParam> params_;
 };
 
@@ -45,7 +45,7 @@ class TParams {
 TParsedSQL ScanParamMarkers(std::string_view sql);
 
 class TIBQuery : public TIBCustomDataSet {
-  public:
+public:
     // Loads the client library (client error 1 when it is missing); unbound, empty text.
     TIBQuery();
     // Closes and unprepares (errors swallowed).
@@ -65,11 +65,11 @@ class TIBQuery : public TIBCustomDataSet {
     // The query-level prepared flag (set by opening, cleared by a text change).
     bool Prepared() const noexcept { return prepared_; }
 
-  protected:
+protected:
     // Activation, query-level preparation, the parameter values, then the dataset's open.
     void InternalOpen() override;
 
-  private:
+private:
     void TextChanged();
     void Prepare();
     void UnPrepare();
@@ -77,8 +77,8 @@ class TIBQuery : public TIBCustomDataSet {
 
     TSQLText sql_;
     TParams params_;
-    std::string parsedText_; // the text after the parameter scan; refused below 2 characters
+    std::string parsedText_;  // the text after the parameter scan; refused below 2 characters
     bool prepared_ = false;
 };
 
-} // namespace ibclient
+}  // namespace ibclient

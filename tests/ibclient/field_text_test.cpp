@@ -35,7 +35,7 @@ TFormatSettings CommaSettings() {
 }
 
 class FieldTextTest : public StatementTest {
-  protected:
+protected:
     void TearDown() override { SetFormatSettings(TFormatSettings{}); }
 
     // Selects all expressions in one row and checks each field's type, null test and text.
@@ -149,4 +149,4 @@ TEST_F(FieldTextTest, NullValuesOfEveryFieldClassGiveEmptyText) {
     EXPECT_EQ(query.Fields()[0]->AsString(), "");
 }
 
-} // namespace
+}  // namespace

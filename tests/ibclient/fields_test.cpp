@@ -18,7 +18,7 @@ using testsupport::ClientError;
 using testsupport::StatementTest;
 
 class FieldsTest : public StatementTest {
-  protected:
+protected:
     std::unique_ptr<TIBQuery> Open(const std::string& text) {
         auto query = std::make_unique<TIBQuery>();
         query->SetTransaction(&tr_);
@@ -33,7 +33,7 @@ struct Expected {
     const char* column;
     TFieldType type;
     int size;
-    int precision; // of the definition; also of the field for ftBCD
+    int precision;  // of the definition; also of the field for ftBCD
 };
 
 void ExpectMapping(const TIBQuery& query, const std::vector<Expected>& expected) {
@@ -239,7 +239,7 @@ TEST_F(FieldsTest, RequiredFollowsNotNullAndComputedColumnsBecomeReadOnlyInterna
     // Computed columns still read their own column's value.
     EXPECT_EQ(f[2]->AsString(), "42");
     EXPECT_EQ(f[3]->AsString(), "xy");
-    EXPECT_EQ(f[4]->Origin(), ""); // an expression belongs to no table
+    EXPECT_EQ(f[4]->Origin(), "");  // an expression belongs to no table
     EXPECT_EQ(f[4]->FieldKind(), fkData);
 
     // One load for the table, however many of its columns; none for expressions.
@@ -284,7 +284,7 @@ TEST_F(FieldsTest, ArrayOnlySelectHasNoFieldsAndTheDbKeyAliasGetsNoField) {
     ASSERT_EQ(mixed->Fields().Count(), 2);
     EXPECT_EQ(mixed->Fields()[0]->FieldName(), "ID");
     EXPECT_EQ(mixed->Fields()[0]->FieldNo(), 1);
-    EXPECT_EQ(mixed->FieldDefs()[0].FieldNo, 3); // its column position
+    EXPECT_EQ(mixed->FieldDefs()[0].FieldNo, 3);  // its column position
     EXPECT_EQ(mixed->Fields()[0]->AsString(), "7");
     // The key under any other alias is an ordinary fixed-text field of 8 bytes.
     EXPECT_EQ(mixed->Fields()[1]->DataType(), ftString);
@@ -320,7 +320,7 @@ TEST_F(FieldsTest, BlobsLargerThanOneSegmentAreReadWholeAndStreamsAreKeptPerRow)
     stream.reset();
 
     ASSERT_TRUE(query->Next());
-    EXPECT_FALSE(query->Fields()[0]->IsNull()); // an empty blob is not NULL
+    EXPECT_FALSE(query->Fields()[0]->IsNull());  // an empty blob is not NULL
     EXPECT_EQ(query->Fields()[0]->AsString(), "");
     EXPECT_TRUE(query->Fields()[1]->IsNull());
     EXPECT_EQ(query->Fields()[1]->AsString(), "");
@@ -328,4 +328,4 @@ TEST_F(FieldsTest, BlobsLargerThanOneSegmentAreReadWholeAndStreamsAreKeptPerRow)
     EXPECT_EQ(query->Fields()[0]->AsString(), big);
 }
 
-} // namespace
+}  // namespace

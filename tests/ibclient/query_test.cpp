@@ -53,7 +53,7 @@ constexpr const char* kSchema = "CREATE TABLE T (ID INTEGER NOT NULL, NAME VARCH
                                 "SET TERM ;^\n";
 
 class QueryTest : public StatementTest {
-  protected:
+protected:
     void SetUp() override {
         StatementTest::SetUp();
         OpenDatabase(1, kSchema);
@@ -86,7 +86,7 @@ TEST_F(QueryTest, TheRunnersSequenceReadsTheFirstFieldOfTheFirstRow) {
     FillT(3);
     auto query = std::make_unique<TIBQuery>();
     query->SetTransaction(&tr_);
-    EXPECT_EQ(query->Database(), &db_); // follows from the transaction
+    EXPECT_EQ(query->Database(), &db_);  // follows from the transaction
     query->SetActive(false);
     query->SetSQLText("SELECT NAME, ID FROM T ORDER BY ID");
     query->SetActive(true);
@@ -110,7 +110,7 @@ TEST_F(QueryTest, NoRowsOneRowAndManyRowsEachOpenWithOneFetch) {
     auto none = Query("SELECT ID, NAME FROM EMPTY_T, T");
     none->Open();
     EXPECT_EQ(none->FetchedRowCount(), 0);
-    EXPECT_EQ(none->Fields().Count(), 2); // fields exist without rows
+    EXPECT_EQ(none->Fields().Count(), 2);  // fields exist without rows
     EXPECT_TRUE(none->Fields()[0]->IsNull());
     EXPECT_EQ(none->Fields()[0]->AsString(), "");
     EXPECT_TRUE(none->Eof());
@@ -124,7 +124,7 @@ TEST_F(QueryTest, NoRowsOneRowAndManyRowsEachOpenWithOneFetch) {
     EXPECT_FALSE(one->Next());
     EXPECT_TRUE(one->Eof());
     EXPECT_EQ(one->FetchedRowCount(), 1);
-    EXPECT_EQ(one->Fields()[0]->AsString(), "1"); // the last row stays current at the end
+    EXPECT_EQ(one->Fields()[0]->AsString(), "1");  // the last row stays current at the end
 
     FillT(500);
     auto many = Query("SELECT ID FROM T");
@@ -171,7 +171,7 @@ TEST_F(QueryTest, UniDirectionalKeepsOnlyTheLastTwoRows) {
     EXPECT_EQ(query->Fields()[0]->AsString(), "5");
     ASSERT_TRUE(query->Prior());
     EXPECT_EQ(query->Fields()[0]->AsString(), "4");
-    EXPECT_FALSE(query->Prior()); // row 3 is gone from the cache
+    EXPECT_FALSE(query->Prior());  // row 3 is gone from the cache
     EXPECT_EQ(query->Fields()[0]->AsString(), "4");
 }
 
@@ -208,7 +208,7 @@ TEST_F(QueryTest, TheSameTextAgainUnpreparesAndTheNextOpenPreparesAgain) {
     EXPECT_TRUE(query->Prepared());
     EXPECT_TRUE(query->SelectSQL().Prepared());
     EXPECT_EQ(query->FieldDefs().Count(), 1);
-    EXPECT_EQ(query->Fields().Count(), 0); // the fields it created die with the close
+    EXPECT_EQ(query->Fields().Count(), 0);  // the fields it created die with the close
     query->SetSQL({"SELECT NAME", "FROM T"});
     EXPECT_FALSE(query->SelectSQL().Prepared());
     query->Open();
@@ -223,11 +223,11 @@ TEST_F(QueryTest, CommitClosesTheQueryAndDropsItsStatementAndReopenPreparesAgain
     bool activeAtEvent = true;
     query->BeforeTransactionEnd = [&] { activeAtEvent = query->Active(); };
     tr_.Commit();
-    EXPECT_FALSE(activeAtEvent); // the event comes after the close
+    EXPECT_FALSE(activeAtEvent);  // the event comes after the close
     EXPECT_FALSE(query->Active());
     EXPECT_EQ(query->FetchedRowCount(), 0);
     EXPECT_FALSE(query->SelectSQL().Prepared());
-    EXPECT_TRUE(query->Prepared()); // the query-level flag stays
+    EXPECT_TRUE(query->Prepared());  // the query-level flag stays
 
     // Reopening starts the transaction again and prepares at dataset level.
     query->Open();
@@ -246,7 +246,7 @@ TEST_F(QueryTest, OpeningStartsAnInactiveTransactionAndConnectsAClosedDatabase) 
     query->Open();
     EXPECT_TRUE(tr_.Active());
     query->Close();
-    EXPECT_TRUE(tr_.Active()); // left active after the close
+    EXPECT_TRUE(tr_.Active());  // left active after the close
 
     db_.Close();
     EXPECT_FALSE(tr_.Active());
@@ -266,7 +266,7 @@ TEST_F(QueryTest, BindingRules) {
     other.SetDefaultDatabase(&db_);
     auto query = Query("SELECT ID FROM T");
     query->Open();
-    query->SetTransaction(&tr_); // the same one: nothing happens, also while open
+    query->SetTransaction(&tr_);  // the same one: nothing happens, also while open
     EXPECT_EQ(ClientError([&] { query->SetTransaction(&other); }), ceDatasetOpen);
     EXPECT_EQ(ClientError([&] { query->SetDatabase(nullptr); }), ceDatasetOpen);
     query->Close();
@@ -280,7 +280,7 @@ TEST_F(QueryTest, BindingRules) {
     {
         auto bound = Query("SELECT ID FROM T");
         EXPECT_EQ(BoundToTransaction(), before + 6);
-        bound->Open(); // destroyed while open
+        bound->Open();  // destroyed while open
     }
     EXPECT_EQ(BoundToTransaction(), before);
 }
@@ -291,7 +291,7 @@ TEST_F(QueryTest, MissingBindingsAndEmptyTextsAreRefused) {
     EXPECT_EQ(ClientError([&] { unbound.Open(); }), ceDatabaseNotAssigned);
     EXPECT_FALSE(unbound.Active());
 
-    TIBDatabase lonely; // no transaction of its own
+    TIBDatabase lonely;  // no transaction of its own
     TIBQuery noTransaction;
     noTransaction.SetDatabase(&lonely);
     noTransaction.SetSQLText("SELECT ID FROM T");
@@ -309,7 +309,7 @@ TEST_F(QueryTest, ParametersAreSentAsNullUnlessGivenAValue) {
     ASSERT_EQ(query->Params().Count(), 1);
     EXPECT_EQ(query->Params()[0].Name, "X");
     query->Open();
-    EXPECT_EQ(query->FetchedRowCount(), 0); // ID = NULL matches nothing
+    EXPECT_EQ(query->FetchedRowCount(), 0);  // ID = NULL matches nothing
     query->Close();
 
     query->Params()[0].Value = std::int32_t{2};
@@ -359,7 +359,7 @@ TEST_F(QueryTest, StatementsThatAreNotPlainSelectsAreRefusedBeforeTheyRun) {
     }
     auto check = Query("SELECT NAME FROM T");
     check->Open();
-    EXPECT_EQ(check->Fields()[0]->AsString(), "N1"); // the update never ran
+    EXPECT_EQ(check->Fields()[0]->AsString(), "N1");  // the update never ran
 }
 
 TEST_F(QueryTest, AFailedPreparationLeavesTheQueryClosedAndUnprepared) {
@@ -391,4 +391,4 @@ TEST_F(QueryTest, AnEmptyFieldListRaisesTheListError) {
     EXPECT_THROW(query->Fields()[-1], EListError);
 }
 
-} // namespace
+}  // namespace
