@@ -135,6 +135,9 @@ TEST_F(QueryTest, NoRowsOneRowAndManyRowsEachOpenWithOneFetch) {
 TEST_F(QueryTest, RowsGoThroughTheCacheAcrossChunkBoundaries) {
     FillT(25);
     auto query = Query("SELECT ID, NAME FROM T ORDER BY ID");
+    EXPECT_EQ(query->BufferChunks(), 1000);
+    query->SetBufferChunks(0);  // 0 or less stores the default
+    EXPECT_EQ(query->BufferChunks(), 1000);
     query->SetBufferChunks(4);
     query->Open();
     int rows = 1;
@@ -173,17 +176,6 @@ TEST_F(QueryTest, UniDirectionalKeepsOnlyTheLastTwoRows) {
     EXPECT_EQ(query->Fields()[0]->AsString(), "4");
     EXPECT_FALSE(query->Prior());  // row 3 is gone from the cache
     EXPECT_EQ(query->Fields()[0]->AsString(), "4");
-}
-
-TEST_F(QueryTest, BufferChunksOfZeroOrLessStoreTheDefault) {
-    TIBQuery query;
-    EXPECT_EQ(query.BufferChunks(), 1000);
-    query.SetBufferChunks(7);
-    EXPECT_EQ(query.BufferChunks(), 7);
-    query.SetBufferChunks(0);
-    EXPECT_EQ(query.BufferChunks(), 1000);
-    query.SetBufferChunks(-3);
-    EXPECT_EQ(query.BufferChunks(), 1000);
 }
 
 TEST_F(QueryTest, TheSameTextAgainUnpreparesAndTheNextOpenPreparesAgain) {
