@@ -1,0 +1,127 @@
+// The statement runner: one statement of the upgrade script, executed and committed on its
+// own, with one retry on a fresh connection; VAR declarations go to the script variables.
+#include "runner/StatementRunner.h"
+
+#include "ibclient/Errors.h"
+#include "ibclient/Fields.h"
+#include "ibclient/IBDatabase.h"
+#include "ibclient/IBQuery.h"
+#include "ibclient/IBSQL.h"
+#include "ibclient/IBTransaction.h"
+#include "runner/RunnerContext.h"
+#include "runner/Text.h"
+
+namespace runner {
+
+namespace {
+
+constexpr int32_t kErrorLevel = 1;
+constexpr int32_t kProgressLevel = 5;
+
+// The second attempt after a failed first one: roll back, reopen the connection, start a
+// transaction, run the statement again and commit. The disconnect has unprepared the
+// statement, so it is prepared anew on the new attachment from the text it already holds.
+// True when it succeeded; any error, whatever its kind, counts as a failed retry.
+bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
+    ibclient::TIBTransaction& transaction = *context.Transaction;
+    ibclient::TIBDatabase& database = *context.Database;
+    try {
+        transaction.Rollback();
+        database.SetConnected(false);
+        database.SetConnected(true);
+        transaction.Start();
+        sql.RunStatement();
+        transaction.Commit();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+TScriptRun::TScriptRun(ibclient::TIBTransaction& transaction) {
+    statement_ = std::make_unique<ibclient::TIBSQL>();
+    variables_ = std::make_unique<TScriptVariables>();
+    query_ = std::make_unique<ibclient::TIBQuery>();
+    statement_->SetTransaction(&transaction);
+    statement_->SetParamCheck(false);
+    query_->SetTransaction(&transaction);
+}
+
+TScriptRun::~TScriptRun() {
+    variables_.reset();
+    statement_.reset();
+    query_.reset();
+}
+
+std::optional<std::string> EvaluateSelect(ibclient::TIBQuery& query, const std::string& sql) {
+    query.SetActive(false);
+    query.SetSQLText(sql);
+    query.SetActive(true);
+    if (query.FetchedRowCount() <= 0) {
+        return std::nullopt;
+    }
+    // The first column that has a field; a result without any raises "List index out of
+    // bounds (0)", which ends the run like any failing declaration query.
+    const ibclient::TField& field = *query.Fields()[0];
+    if (field.DataType() == ibclient::ftString) {
+        // Inner quotation marks doubled: the pasted literal stands for exactly the stored
+        // text, and a value read from a table cannot change the statement it is pasted into.
+        return QuoteStringValue(field.AsString());
+    }
+    if (field.IsNull()) {
+        return std::string("NULL");
+    }
+    return field.AsString();
+}
+
+void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement) {
+    const std::string trimmed(Trim(statement));
+    if (IsDeclaration(trimmed)) {
+        ibclient::TIBQuery& query = run.Query();
+        HandleDeclaration(statement, trimmed, run.Variables(),
+                          [&query](const std::string& sql) { return EvaluateSelect(query, sql); });
+        return;
+    }
+    if (trimmed.empty()) {
+        return;
+    }
+
+    ibclient::TIBSQL& sql = run.Statement();
+    ibclient::TIBTransaction& transaction = *context.Transaction;
+    sql.CloseCursor();
+    // The statement as written, not trimmed: leading blanks and inner line breaks reach the
+    // server as they stand in the script.
+    sql.SQL().SetText(SubstituteVariables(statement, run.Variables()));
+
+    std::optional<std::string> firstError;
+    try {
+        // The log shows the statement as written, with its @name references.
+        context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
+        sql.RunStatement();
+        transaction.Commit();
+    } catch (const ibclient::Exception& e) {
+        firstError = e.Message();
+    }
+
+    if (firstError && !Retry(context, sql)) {
+        context.ErrorFlag = true;
+        // The first attempt's message: the retry's own failure (often the same error, or a
+        // consequence of the reconnect) says less about what is wrong with the statement.
+        context.LogMessage(kErrorLevel, " error: there was an error during execution SQL: \r\n" +
+                                            statement + "\r\n" + "error message: " + *firstError +
+                                            "\r\n");
+        context.Notify("There was an error during execution SQL: ");
+        context.Notify(statement);
+        context.Notify("\r\n");
+        context.Notify(*firstError);
+        context.Notify("\r\n");
+        // No transaction may stay open with the failed statement's work in it. When the
+        // reconnect failed there is no transaction, and the error here ends the script run.
+        transaction.Rollback();
+    }
+    transaction.Start();
+}
+
+}  // namespace runner

@@ -1,0 +1,61 @@
+// The statement runner: executes one statement of the upgrade script in its own transaction,
+// with one rollback-reconnect-retry when it fails, and hands VAR declarations to the script
+// variables. Also the objects one script run works with.
+#pragma once
+
+#include "runner/ScriptVariables.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ibclient {
+class TIBQuery;
+class TIBSQL;
+class TIBTransaction;
+}  // namespace ibclient
+
+namespace runner {
+
+struct RunnerContext;
+
+// The objects of one script run (one database): the statement object that executes the SQL
+// statements, the variable list and the query object that computes SELECT-valued
+// declarations. Created in that order; released variable list first, then the statement
+// object, then the query object, also when the creation fails half-way.
+class TScriptRun {
+public:
+    // Creates the three objects and binds the statement object (with ParamCheck off) and the
+    // query object to `transaction`, and so to its default database.
+    explicit TScriptRun(ibclient::TIBTransaction& transaction);
+    ~TScriptRun();
+    TScriptRun(const TScriptRun&) = delete;
+    TScriptRun& operator=(const TScriptRun&) = delete;
+
+    ibclient::TIBSQL& Statement() noexcept { return *statement_; }
+    ibclient::TIBQuery& Query() noexcept { return *query_; }
+    TScriptVariables& Variables() noexcept { return *variables_; }
+
+private:
+    // Declared in reverse order of release: members are destroyed from the last one up.
+    std::unique_ptr<ibclient::TIBQuery> query_;
+    std::unique_ptr<ibclient::TIBSQL> statement_;
+    std::unique_ptr<TScriptVariables> variables_;
+};
+
+// Handles one collected statement (lines joined by CR LF, untrimmed). A declaration goes to
+// the script variables; a blank statement does nothing; any other statement is logged at
+// level 5, executed and committed, and on failure rolled back, the connection reopened and
+// the statement run once more. When the retry fails too, ErrorFlag is set and the first
+// error's message is logged at level 1. A new transaction is started after every SQL
+// statement. Raises on a malformed declaration, a failing declaration query, a failing
+// rollback after a failed retry and a failing start of the next transaction.
+void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement);
+
+// The value of a SELECT-valued declaration: opens `query` with `sql` and returns the text of
+// the first field of the first row; a CHAR/VARCHAR value is quoted (QuoteStringValue, NULL
+// giving ''), a NULL of any other type is "NULL". nullopt when the query gives no row. The
+// query is left open. Its errors propagate.
+std::optional<std::string> EvaluateSelect(ibclient::TIBQuery& query, const std::string& sql);
+
+}  // namespace runner
