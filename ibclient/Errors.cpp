@@ -18,7 +18,7 @@ static_assert(std::is_same_v<StatusEntry, ISC_STATUS>,
 namespace {
 
 // Texts by client error number; numbers of facilities this system never reaches stay empty.
-constexpr std::size_t kClientErrorCount = 120;
+constexpr std::size_t kClientErrorCount = 126;
 
 constexpr std::array<const char*, kClientErrorCount> MakeClientErrorTexts() {
     std::array<const char*, kClientErrorCount> t{};
@@ -71,6 +71,12 @@ constexpr std::array<const char*, kClientErrorCount> MakeClientErrorTexts() {
     t[116] = "Unknown Error - Can't retrieve plan";
     t[117] = "Size Mismatch - Field %s size is too small for data";
     t[119] = "Trying to store a string of length %d into a field that can only contain %d";
+    t[120] = "DPB Constant (isc_dpb_%s) value is longer than 255 bytes";
+    t[121] = "DPB Constant (isc_dpb_%s) needs a value";
+    t[122] = "TPB Constant (isc_tpb_%s) needs a table name";
+    t[123] = "TPB Constant (isc_tpb_%s) value is longer than 255 bytes";
+    t[124] = "%s is longer than 32767 bytes";
+    t[125] = "Query is not a plain SELECT statement (statement type %d)";
     return t;
 }
 

@@ -128,6 +128,14 @@ enum ClientError : int {
     ceCannotGetPlan = 116,
     ceFieldSizeMismatch = 117,
     ceStringTooLarge = 119,
+    // Beyond the classic table: values the parameter buffers cannot carry, and reading a
+    // query that has no rows to read; refused before any client call.
+    ceDPBValueTooLong = 120,
+    ceDPBValueMissing = 121,
+    ceTPBValueMissing = 122,
+    ceTPBValueTooLong = 123,
+    ceParamBufferTooLong = 124,
+    ceNotASelectQuery = 125,
 };
 
 // The client error table's text for a number (the unformatted template); empty for a

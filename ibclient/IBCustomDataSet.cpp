@@ -417,9 +417,7 @@ void TIBCustomDataSet::DataSetOpen() {
     // Only a plain select has rows to read; anything else (a select for update opens no
     // cursor) is refused before it runs.
     if (select.StatementType() != SQLSelect) {
-        throw EIBClientError(ceNotASelectQuery,
-                             "Query is not a plain SELECT statement (statement type " +
-                                 std::to_string(select.StatementType()) + ")");
+        RaiseClientError(ceNotASelectQuery, {std::to_string(select.StatementType())});
     }
     if (defaultFields_)
         CreateDefaultFields();

@@ -22,11 +22,6 @@ namespace ibclient {
 class TIBDatabase;
 class TIBTransaction;
 
-// Client error raised when a dataset's statement is not a plain SELECT (a select for update,
-// an insert, a procedure call ...): it is refused before it runs, as it has no rows to read.
-// The number lies outside the layer's client error table.
-constexpr int ceNotASelectQuery = 120;
-
 // The states a dataset reaches in this system (it is never edited).
 enum TDataSetState { dsInactive, dsBrowse };
 

@@ -127,14 +127,9 @@ int FindLine(const std::vector<std::string>& lines, std::string_view name) {
     return -1;
 }
 
-[[noreturn]] void RaiseParamBufferError(int number, const std::string& text) {
-    throw EIBClientError(number, text);
-}
-
 void CheckBufferLength(const std::vector<std::uint8_t>& buffer, const char* kind) {
     if (buffer.size() > kMaxParamBufferLength) {
-        RaiseParamBufferError(ceParamBufferTooLong,
-                              std::string(kind) + " is longer than 32767 bytes");
+        RaiseClientError(ceParamBufferTooLong, {kind});
     }
 }
 
@@ -303,8 +298,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
         case 60:
         case 63: {
             if (value.size() > 255) {
-                RaiseParamBufferError(ceDPBValueTooLong, "DPB Constant (isc_dpb_" + key +
-                                                             ") value is longer than 255 bytes");
+                RaiseClientError(ceDPBValueTooLong, {key});
             }
             if (code != 63) {
                 AppendCounted(dpb, code, value);
@@ -312,8 +306,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
             }
             // The dialect travels as a byte: its first digit becomes the digit's value.
             if (value.empty()) {
-                RaiseParamBufferError(ceDPBValueMissing,
-                                      "DPB Constant (isc_dpb_sql_dialect) needs a value");
+                RaiseClientError(ceDPBValueMissing, {"sql_dialect"});
             }
             std::string dialect(value);
             dialect[0] = static_cast<char>(dialect[0] - '0');
@@ -396,14 +389,10 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
         case TPBKind::LockTable:
             // A table lock names its table; without one the server would be sent garbage.
             if (value.empty()) {
-                RaiseParamBufferError(ceTPBValueMissing, "TPB Constant (isc_tpb_" +
-                                                             std::string(entry.name) +
-                                                             ") needs a table name");
+                RaiseClientError(ceTPBValueMissing, {std::string(entry.name)});
             }
             if (value.size() > 255) {
-                RaiseParamBufferError(ceTPBValueTooLong, "TPB Constant (isc_tpb_" +
-                                                             std::string(entry.name) +
-                                                             ") value is longer than 255 bytes");
+                RaiseClientError(ceTPBValueTooLong, {std::string(entry.name)});
             }
             AppendCounted(tpb, code, value);
             break;

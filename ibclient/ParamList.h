@@ -12,22 +12,6 @@
 
 namespace ibclient {
 
-// Client errors of the parameter buffers beyond the classic table (numbers 0 to 119): values
-// that the buffers cannot carry are refused before any client call instead of being written
-// into a corrupt buffer.
-enum ParamBufferError : int {
-    // "DPB Constant (isc_dpb_%s) value is longer than 255 bytes"
-    ceDPBValueTooLong = 120,
-    // "DPB Constant (isc_dpb_%s) needs a value"
-    ceDPBValueMissing = 121,
-    // "TPB Constant (isc_tpb_%s) needs a table name"
-    ceTPBValueMissing = 122,
-    // "TPB Constant (isc_tpb_%s) value is longer than 255 bytes"
-    ceTPBValueTooLong = 123,
-    // "%s is longer than 32767 bytes" (DPB or TPB)
-    ceParamBufferTooLong = 124,
-};
-
 // The longest buffer whose length fits the API's 16-bit signed count.
 constexpr std::size_t kMaxParamBufferLength = 32767;
 

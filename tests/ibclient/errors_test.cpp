@@ -126,17 +126,23 @@ TEST_F(ErrorsTest, ClientErrorNumbersAndTexts) {
         {116, "Unknown Error - Can't retrieve plan"},
         {117, "Size Mismatch - Field %s size is too small for data"},
         {119, "Trying to store a string of length %d into a field that can only contain %d"},
+        {120, "DPB Constant (isc_dpb_%s) value is longer than 255 bytes"},
+        {121, "DPB Constant (isc_dpb_%s) needs a value"},
+        {122, "TPB Constant (isc_tpb_%s) needs a table name"},
+        {123, "TPB Constant (isc_tpb_%s) value is longer than 255 bytes"},
+        {124, "%s is longer than 32767 bytes"},
+        {125, "Query is not a plain SELECT statement (statement type %d)"},
     };
     for (const auto& [number, text] : table) {
         EXPECT_STREQ(ClientErrorText(number), text) << number;
     }
     // Numbers of facilities the system never reaches, and numbers outside the table.
-    for (const int number : {2, 12, 118, 120, -1}) {
+    for (const int number : {2, 12, 118, 126, -1}) {
         EXPECT_STREQ(ClientErrorText(number), "") << number;
     }
     // The enumeration names the same numbers.
     EXPECT_STREQ(ClientErrorText(ceNotInTransaction), "Transaction is not active");
-    EXPECT_STREQ(ClientErrorText(ceStringTooLarge), table.back().second);
+    EXPECT_STREQ(ClientErrorText(ceNotASelectQuery), table.back().second);
 }
 
 TEST_F(ErrorsTest, RaiseClientErrorFormatsAndCarriesTheNumber) {
