@@ -1,5 +1,6 @@
 // The dbupgrade executable run as a real process: a copy of it in a temporary folder finds
 // its .ini, .log and .sql beside itself. Every orderly end must leave stdout and stderr empty.
+#include "tests/runner/RunnerProcessFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,73 +16,9 @@ namespace {
 
 using testsupport::FileExists;
 using testsupport::ReadFile;
-using testsupport::TempDir;
 using testsupport::WriteFile;
 
-class RunnerProcess : public ::testing::Test {
-  protected:
-    RunnerProcess() {
-        std::filesystem::copy_file(testsupport::ExecutablePath(), exe);
-        // An empty script: a database whose script has no statement counts as upgraded.
-        WriteFile(dir.File("dbupgrade.sql"), "");
-    }
-
-    // Runs the copy; expects an orderly end unless told otherwise.
-    testsupport::ProcessResult Run(int expectedExit = 0) {
-        const auto r = testsupport::RunProcess({exe}, dir.Path());
-        EXPECT_EQ(r.exitCode, expectedExit);
-        EXPECT_EQ(r.out, "");
-        if (expectedExit == 0) {
-            EXPECT_EQ(r.err, "");
-        }
-        return r;
-    }
-
-    // The log's entries without their time stamps; checks each stamp's form on the way. An
-    // entry starts with a stamp and " level " and may span lines.
-    std::vector<std::string> LogEntries() const {
-        const std::string text = ReadFile(log);
-        const auto startsEntry = [&text](std::size_t pos) {
-            static constexpr std::string_view kShape = "00-00-0000 00:00:00.000 level ";
-            if (text.size() < pos + kShape.size()) {
-                return false;
-            }
-            for (std::size_t i = 0; i < kShape.size(); ++i) {
-                const char c = text[pos + i];
-                if (kShape[i] == '0' ? (c < '0' || c > '9') : c != kShape[i]) {
-                    return false;
-                }
-            }
-            return true;
-        };
-        std::vector<std::string> entries;
-        EXPECT_TRUE(startsEntry(0)) << text.substr(0, 200);
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find("\r\n", start);
-            while (end != std::string::npos && end + 2 < text.size() && !startsEntry(end + 2)) {
-                end = text.find("\r\n", end + 2);
-            }
-            const std::size_t next = end == std::string::npos ? text.size() : end + 2;
-            entries.push_back(text.substr(start + 24, next - start - 24));
-            start = next;
-        }
-        return entries;
-    }
-
-    std::string Settings() const { return ReadFile(ini); }
-
-    std::string NewDatabase(const std::string& name) {
-        const std::string path = dir.File(name);
-        testsupport::CreateDatabase(path, 1);
-        return path;
-    }
-
-    TempDir dir;
-    const std::string exe = dir.File("dbupgrade");
-    const std::string ini = dir.File("dbupgrade.ini");
-    const std::string log = dir.File("dbupgrade.log");
-};
+using RunnerProcess = runnertest::RunnerProcessFixture;
 
 TEST_F(RunnerProcess, NoSettingsFile) {
     Run();

@@ -2,48 +2,27 @@
 // process against missing, embedded and server databases.
 #include "ibclient/Errors.h"
 #include "ibclient/IBDatabase.h"
+#include "tests/runner/RunnerProcessFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
 
+using runnertest::Occurrences;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
-class ConnectionProcess : public ::testing::Test {
+class ConnectionProcess : public runnertest::RunnerProcessFixture {
 protected:
-    ConnectionProcess() {
-        std::filesystem::copy_file(testsupport::ExecutablePath(), dir.File("dbupgrade"));
-        // An empty script: nothing to run once connected.
-        WriteFile(dir.File("dbupgrade.sql"), "");
-    }
-
     // Writes the settings with DebugMode 5 and the given database entries, runs dbupgrade and
     // returns the log.
     std::string Run(const std::vector<std::string>& databases) {
-        std::string ini = "[General]\r\nDebugMode=5\r\n[Database]\r\n";
-        for (std::size_t i = 0; i < databases.size(); ++i) {
-            ini += "db" + std::to_string(i) + "=" + databases[i] + "\r\n";
-        }
-        WriteFile(dir.File("dbupgrade.ini"), ini);
-        const auto result = testsupport::RunProcess({dir.File("dbupgrade")}, dir.Path());
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_EQ(result.err, "");
-        return ReadFile(dir.File("dbupgrade.log"));
-    }
-
-    std::string SetupStatus() const {
-        const std::string ini = ReadFile(dir.File("dbupgrade.ini"));
-        const std::size_t at = ini.find("SetupStatus=");
-        return at == std::string::npos
-                   ? ""
-                   : ini.substr(at + 12, ini.find_first_of("\r\n", at) - at - 12);
+        WriteSettings(databases);
+        RunnerProcessFixture::Run();
+        return ReadFile(log);
     }
 
     // The message that connecting to `name` with the runner's settings raises in this process.
@@ -61,17 +40,6 @@ protected:
         ADD_FAILURE() << name << " connected";
         return "";
     }
-
-    static std::size_t Occurrences(const std::string& text, const std::string& part) {
-        std::size_t n = 0;
-        for (std::size_t at = text.find(part); at != std::string::npos;
-             at = text.find(part, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
-
-    TempDir dir;
 };
 
 TEST_F(ConnectionProcess, MissingFileIsOneLevelOneEntryWithTheClientMessage) {
