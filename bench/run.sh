@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The benchmark suite in one command: installs what is missing, builds dbupgrade and the
+# micro-benchmarks in Release into a folder of their own, compares dbupgrade with isql-fb on
+# the same work (bench/compare.py), runs the Google Benchmark executables, and writes
+#   bench/results/results.csv   the comparison table (also printed)
+#   bench/results/results.png   its plot
+#   bench/results/<name>.csv    each micro-benchmark's results
+#
+# Environment: DBU_BENCH_BUILD   build folder (default build-bench)
+#              DBU_BENCH_RUNS    runs per program and case (default 5)
+#              DBU_BENCH_SLOW_RUNS  runs of the slowest cases (default 3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${DBU_BENCH_BUILD:-build-bench}
+results=$root/bench/results
+runs=${DBU_BENCH_RUNS:-5}
+slow_runs=${DBU_BENCH_SLOW_RUNS:-3}
+
+# Only what the suite needs: compiler and CMake, Google Benchmark, the Firebird client,
+# server and tools (isql-fb, gfix), python3 for the comparison, GNU time for the peak RSS,
+# gnuplot for the plot.
+packages=(
+  build-essential cmake libbenchmark-dev
+  libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils firebird3.0-server
+  python3 time gnuplot-nox
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+bash scripts/firebird-server.sh start
+
+micro=(runner_micro_bench query_open_bench)
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDBU_BUILD_TESTS=OFF -DDBU_BUILD_BENCH=ON \
+  >/dev/null
+cmake --build "$build" -j "$(nproc)" --target dbupgrade "${micro[@]}"
+
+mkdir -p "$results"
+echo "=== dbupgrade against isql-fb ($runs runs, $slow_runs for the slowest cases); load: $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 bench/compare.py --dbupgrade "$build/dbupgrade" --out "$results" \
+  --runs "$runs" --slow-runs "$slow_runs" | tee "$results/results.txt"
+gnuplot -e "csv='$results/results.csv'; png='$results/results.png'" bench/plot.gp
+
+for name in "${micro[@]}"; do
+  echo "=== $name"
+  "$build/bench/$name" --benchmark_min_time=0.2 \
+    --benchmark_out="$results/$name.csv" --benchmark_out_format=csv
+done
+
+echo "=== written: $results/results.csv, $results/results.png, $results/results.txt and" \
+  "$(printf '%s.csv ' "${micro[@]}")"
