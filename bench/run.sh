@@ -2,8 +2,9 @@
 # The benchmark suite in one command: installs what is missing, builds dbupgrade and the
 # micro-benchmarks in Release into a folder of their own, compares dbupgrade with isql-fb on
 # the same work (bench/compare.py), runs the Google Benchmark executables, and writes
-#   bench/results/results.csv   the comparison table (also printed)
+#   bench/results/results.csv   the comparison table (also printed, and kept as results.txt)
 #   bench/results/results.png   its plot
+#   bench/results/runs.csv      every single run
 #   bench/results/<name>.csv    each micro-benchmark's results
 #
 # Environment: DBU_BENCH_BUILD   build folder (default build-bench)
