@@ -7,8 +7,12 @@ set -uo pipefail
 cd "$(dirname "$0")"
 
 bash scripts/install-deps.sh || exit 1
-bash scripts/firebird-server.sh start || exit 1
-trap 'bash scripts/firebird-server.sh stop' EXIT
+# Stop the server at the end only when this run started it (a server that was already up,
+# e.g. one another session uses, keeps running).
+if ! bash scripts/firebird-server.sh running; then
+  bash scripts/firebird-server.sh start || exit 1
+  trap 'bash scripts/firebird-server.sh stop' EXIT
+fi
 
 jobs=$(nproc)
 # use_tls=0: the client library's engine loads and unloads plugins that carry thread-local

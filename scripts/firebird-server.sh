@@ -3,6 +3,7 @@
 #   firebird-server.sh start   sets the SYSDBA password to the runner's one and starts the
 #                              server when none answers on port 3050; waits until it answers.
 #   firebird-server.sh stop    stops the server only when this script started it.
+#   firebird-server.sh running exits 0 when a server answers on port 3050.
 set -euo pipefail
 
 PASSWORD=quillfern
@@ -56,6 +57,7 @@ stop() {
 }
 
 case "${1:-start}" in
+  running) answers ;;
   start) start ;;
   stop) stop ;;
   *) echo "usage: $0 start|stop" >&2; exit 2 ;;
