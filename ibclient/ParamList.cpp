@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ibclient/Errors.h"
+#include "ibclient/TextFormat.h"
 
 namespace ibclient {
 
@@ -217,56 +218,14 @@ void TParamList::SetValue(std::string_view name, std::string_view value) {
 }
 
 std::int32_t StrToInt(std::string_view text) {
-    const auto fail = [&]() -> std::int32_t {
+    const auto parsed = ParseIntegerText(text);
+    // Hexadecimal texts may give the full 32-bit pattern (for example $FFFFFFFF = -1).
+    const std::int64_t low = parsed && parsed->Hexadecimal ? -0xFFFFFFFFLL : INT32_MIN;
+    const std::int64_t high = parsed && parsed->Hexadecimal ? 0xFFFFFFFFLL : INT32_MAX;
+    if (!parsed || parsed->Value < low || parsed->Value > high) {
         throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
-    };
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') {
-        ++i;
     }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    unsigned base = 10;
-    if (i < text.size() && text[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' &&
-               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= text.size()) {
-        return fail();
-    }
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (base == 16 && LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f') {
-            digit = static_cast<unsigned>(LowerAscii(c) - 'a' + 10);
-        } else {
-            return fail();
-        }
-        value = value * base + digit;
-        // Hexadecimal texts may give the full 32-bit pattern (for example $FFFFFFFF = -1).
-        const std::int64_t limit =
-            base == 16 ? 0xFFFFFFFFLL : (negative ? 2147483648LL : 2147483647LL);
-        if (value > limit) {
-            return fail();
-        }
-    }
-    if (negative) {
-        value = -value;
-    }
-    if (base == 16) {
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(value & 0xFFFFFFFFLL));
-    }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(parsed->Value & 0xFFFFFFFFLL));
 }
 
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {

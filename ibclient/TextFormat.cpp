@@ -465,6 +465,44 @@ double TextToFloat(std::string_view text, const TFormatSettings& settings) {
     return *value;
 }
 
+std::optional<TIntegerText> ParseIntegerText(std::string_view text) {
+    constexpr uint64_t kMaxMagnitude = uint64_t{1} << 32;
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    TIntegerText result;
+    if (text.substr(i, 2) == "0x" || text.substr(i, 2) == "0X") {
+        result.Hexadecimal = true;
+        i += 2;
+    } else if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        result.Hexadecimal = true;
+        ++i;
+    }
+    if (i >= text.size()) return std::nullopt;
+    const uint64_t base = result.Hexadecimal ? 16 : 10;
+    uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        const char lower = static_cast<char>(c | 0x20);
+        uint64_t digit = 0;
+        if (IsDigit(c)) {
+            digit = static_cast<uint64_t>(c - '0');
+        } else if (result.Hexadecimal && lower >= 'a' && lower <= 'f') {
+            digit = static_cast<uint64_t>(lower - 'a' + 10);
+        } else {
+            return std::nullopt;
+        }
+        magnitude = magnitude * base + digit;
+        if (magnitude > kMaxMagnitude) return std::nullopt;
+    }
+    result.Value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return result;
+}
+
 int32_t TextToInt32(std::string_view text) {
     const auto value = ParseInteger(text, std::numeric_limits<int32_t>::min(),
                                     std::numeric_limits<int32_t>::max());

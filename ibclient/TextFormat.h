@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,16 @@ std::string DateTimeToText(TDateTime value, const TFormatSettings& settings = Fo
 // "'%s' is not a valid floating point value".
 double TextToFloat(std::string_view text, const TFormatSettings& settings = FormatSettings());
 // Optional sign and decimal digits. "'%s' is not a valid integer value".
+// The runtime's integer text form, shared by settings values and parameter lines: optional
+// leading blanks, an optional sign, then decimal digits, or hexadecimal digits after "$",
+// "x", "X", "0x" or "0X". Nothing may follow the digits. The value carries the sign; callers
+// apply their own range. nullopt for any other text or a magnitude above 2^32.
+struct TIntegerText {
+    int64_t Value = 0;
+    bool Hexadecimal = false;
+};
+std::optional<TIntegerText> ParseIntegerText(std::string_view text);
+
 int32_t TextToInt32(std::string_view text);
 int64_t TextToInt64(std::string_view text);
 // As TextToFloat, read exactly and rounded to four decimals (ties to even); the result is the

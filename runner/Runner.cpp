@@ -4,6 +4,7 @@
 #include "ibclient/Errors.h"
 #include "ibclient/IBDatabase.h"
 #include "ibclient/IBTransaction.h"
+#include "ibclient/TextFormat.h"
 #include "logging/Logger.h"
 #include "runner/Connection.h"
 #include "runner/Paths.h"
@@ -25,19 +26,6 @@ namespace {
 
 constexpr int32_t kErrorLevel = 1;
 constexpr int32_t kProgressLevel = 5;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // The transaction object and the database object that serve every entry of the list. They
 // exist from before the first entry until the loop is left, on every way out.
@@ -155,42 +143,11 @@ std::string DemangledName(const std::type_info& type) {
 
 int32_t ParseDebugMode(std::string_view text) {
     constexpr int32_t kDefault = 1;
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int base = 10;
-    if (text.substr(i, 2) == "0x" || text.substr(i, 2) == "0X") {
-        base = 16;
-        i += 2;
-    } else if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-        base = 16;
-        ++i;
-    }
-    if (i == text.size()) {
+    const auto parsed = ibclient::ParseIntegerText(text);
+    if (!parsed || parsed->Value > INT32_MAX || parsed->Value < INT32_MIN) {
         return kDefault;
     }
-    int64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        const int digit = HexDigit(text[i]);
-        if (digit < 0 || digit >= base) {
-            return kDefault;
-        }
-        magnitude = magnitude * base + digit;
-        if (magnitude > int64_t{INT32_MAX} + 1) {
-            return kDefault;
-        }
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX || value < INT32_MIN) {
-        return kDefault;
-    }
-    return static_cast<int32_t>(value);
+    return static_cast<int32_t>(parsed->Value);
 }
 
 std::string_view EntryValue(std::string_view entry) {
