@@ -99,11 +99,7 @@ TEST(Packaging, DebInstallsAndRunsFromAScratchRoot) {
     EXPECT_EQ(TSettingsFile(written).ReadString("Common", "SetupStatus", ""), "Continue");
     EXPECT_EQ(written, settings + "SetupStatus=Continue\n");
 
-    // The example script's statements reach the database (logged at DebugMode 5 as they run).
-    if (log.find(" execute SQL: ") == std::string::npos) {
-        GTEST_SKIP() << "no statement of the script was executed (the runner's RunScript is "
-                        "still a stand-in); the database contents are not checked";
-    }
+    // The example script ran: the table exists with the raised version and the variable text.
     const std::string rows = testsupport::RunIsqlOn(
         database, "SET LIST ON;\nSELECT VERSION, NOTE FROM DB_VERSION;\n");
     EXPECT_NE(rows.find("VERSION                         1"), std::string::npos) << rows;
