@@ -20,7 +20,9 @@ import shutil
 import statistics
 import subprocess
 import sys
+import signal
 import tempfile
+import threading
 import time
 from dataclasses import dataclass, field
 
@@ -29,6 +31,11 @@ PASSWORD = "quillfern"
 ISQL = shutil.which("isql-fb") or "isql-fb"
 GFIX = shutil.which("gfix") or "/usr/bin/gfix"
 TIME = "/usr/bin/time"
+# No single run of either program takes more than a few seconds; a run that takes this long
+# hangs.
+RUN_TIMEOUT = 180
+# Filling the million-row template takes a minute at most on a busy machine.
+ADMIN_TIMEOUT = 900
 
 # The columns of each table row; the CSV has the same.
 COLUMNS = [
@@ -50,7 +57,7 @@ def log(message):
 # ----------------------------------------------------------------------------------------------
 # Processes and files
 
-def run_measured(argv, cwd, stdout_path, stderr_path):
+def run_measured(argv, cwd, stdout_path, stderr_path, timeout=RUN_TIMEOUT):
     """Runs argv and returns (wall seconds, CPU seconds, peak RSS in KiB, exit code) of that
     program.
 
@@ -58,15 +65,27 @@ def run_measured(argv, cwd, stdout_path, stderr_path):
     Python process would count the pages of the forked interpreter before the exec (the kernel
     keeps the highest mark across exec), about 30 MB that are none of the program's own. The
     CPU time (user + system, to the microsecond) comes from wait4() on GNU time, whose usage
-    includes the program it waited for; GNU time itself adds about a millisecond."""
+    includes the program it waited for; GNU time itself adds about a millisecond.
+
+    A run that takes longer than `timeout` seconds is killed with its process group and
+    raises: a hanging client (a lock left behind by a killed process) must stop the suite
+    with an error, not keep it waiting."""
     rss_path = stderr_path + ".rss"
     with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
         start = time.perf_counter()
         child = subprocess.Popen([TIME, "-q", "-f", "%M", "-o", rss_path, *argv], cwd=cwd,
-                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        _, status, usage = os.wait4(child.pid, 0)
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                 start_new_session=True)
+        killer = threading.Timer(timeout, os.killpg, (child.pid, signal.SIGKILL))
+        killer.start()
+        try:
+            _, status, usage = os.wait4(child.pid, 0)
+        finally:
+            killer.cancel()
         seconds = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
+    if seconds >= timeout:
+        raise BenchError(f"{argv[0]} did not end within {timeout} s and was killed: {argv}")
     with open(rss_path) as f:
         rss = int(f.read().split()[-1])
     return seconds, usage.ru_utime + usage.ru_stime, rss, child.returncode
@@ -88,7 +107,10 @@ def isql_admin(folder, script, database=None):
     argv = [ISQL, "-q", "-b", "-user", USER, "-password", PASSWORD, "-i", path]
     if database:
         argv.append(database)
-    done = subprocess.run(argv, capture_output=True)
+    try:
+        done = subprocess.run(argv, capture_output=True, timeout=ADMIN_TIMEOUT)
+    except subprocess.TimeoutExpired as error:
+        raise BenchError(f"isql-fb did not end within {ADMIN_TIMEOUT} s on {path}") from error
     # Warnings (a dialect-1 DATE column draws one) go to stderr too; -b makes errors fail.
     if done.returncode != 0:
         raise BenchError(f"isql-fb failed on {path}: {done.stderr.decode(errors='replace')}")
@@ -140,8 +162,13 @@ def ddl_statements(tables):
 
 
 def isql_ddl_script(statements):
-    # Trigger and procedure bodies hold semicolons: "^" ends each statement instead.
-    return "SET AUTODDL ON;\nSET TERM ^ ;\n" + "".join(f"{s}^\n" for s in statements) + \
+    """Trigger and procedure bodies hold semicolons: "^" ends each statement instead. AUTODDL
+    commits each DDL statement in a transaction of its own; the COMMIT after it ends isql's
+    default transaction as well. Without it that transaction would stay open from the first
+    statement to the last, hold back the oldest active transaction and so spare isql-fb the
+    garbage collection of the system-table record versions that every DDL statement leaves,
+    which the runner (no transaction open between its statements) pays for as it goes."""
+    return "SET AUTODDL ON;\nSET TERM ^ ;\n" + "".join(f"{s}^\nCOMMIT^\n" for s in statements) + \
         "SET TERM ; ^\n"
 
 
@@ -162,6 +189,7 @@ class Case:
     check: str = ""           # one-value query compared on both databases after the last run
     statements: int = 0       # statement count, for the time per statement
     runs: int = 5
+    group: str = ""           # cases of one group take turns run by run
 
 
 @dataclass
@@ -190,7 +218,7 @@ class Bench:
                    f"SET SQL DIALECT 1;\nCREATE DATABASE '{path}' USER '{USER}' PASSWORD "
                    f"'{PASSWORD}' DEFAULT CHARACTER SET WIN1251;\n{body}\nCOMMIT;\n")
         done = subprocess.run([GFIX, "-write", "async", "-user", USER, "-password", PASSWORD,
-                               path], capture_output=True)
+                               path], capture_output=True, timeout=RUN_TIMEOUT)
         if done.returncode != 0:
             raise BenchError(f"gfix failed: {done.stderr.decode(errors='replace')}")
         self.templates[key] = path
@@ -271,34 +299,49 @@ class Bench:
                              f"{errors.decode(errors='replace')[:500]}; see {folder}")
         return seconds, cpu, rss, names
 
-    def run_case(self, case):
-        """Runs the case `case.runs` times, alternating the programs, and returns the results
-        per program ("isql", "dbu1", "dbu5", ...)."""
-        results = {"isql": Result()}
-        for mode in case.debug_modes:
-            results[f"dbu{mode}"] = Result()
+    def run_group(self, cases):
+        """Runs every case of the group `case.runs` times and returns, per case name, the
+        results per program ("isql", "dbu1", "dbu5", ...). The cases take turns run by run
+        (the sizes of row 6, the two tables of row 4), so that a change of the machine's load
+        falls on all of them alike; within a case the programs alternate, in an order that
+        flips every run."""
+        results = {}
         last_names = {}
-        for run in range(case.runs):
-            order = ["isql"] + [f"dbu{m}" for m in case.debug_modes]
-            if run % 2:
-                order.reverse()
-            for program in order:
-                if program == "isql":
-                    seconds, cpu, rss, names = self.run_isql(case, run)
-                else:
-                    seconds, cpu, rss, names = self.run_dbupgrade(case, int(program[3:]), run)
-                results[program].seconds.append(seconds)
-                results[program].cpu.append(cpu)
-                results[program].rss_kib.append(rss)
-                last_names[program] = names
-        if case.check:
-            answers = {}
-            for program, names in last_names.items():
-                answers[program] = query_value(self.work, names[0], case.check)
-            if len(set(answers.values())) != 1:
-                raise BenchError(f"{case.name}: the databases differ after the run: {answers}")
-            log(f"  check {case.check[:60]}... -> {next(iter(answers.values()))}")
+        for case in cases:
+            results[case.name] = {"isql": Result()}
+            for mode in case.debug_modes:
+                results[case.name][f"dbu{mode}"] = Result()
+            last_names[case.name] = {}
+        for run in range(max(case.runs for case in cases)):
+            for case in cases:
+                if run >= case.runs:
+                    continue
+                order = ["isql"] + [f"dbu{m}" for m in case.debug_modes]
+                if run % 2:
+                    order.reverse()
+                for program in order:
+                    if program == "isql":
+                        seconds, cpu, rss, names = self.run_isql(case, run)
+                    else:
+                        seconds, cpu, rss, names = self.run_dbupgrade(case, int(program[3:]),
+                                                                      run)
+                    result = results[case.name][program]
+                    result.seconds.append(seconds)
+                    result.cpu.append(cpu)
+                    result.rss_kib.append(rss)
+                    last_names[case.name][program] = names
+        for case in cases:
+            if case.check:
+                self.check_same_content(case, last_names[case.name])
         return results
+
+    def check_same_content(self, case, names_by_program):
+        """The check query gives the same answer on every program's last database."""
+        answers = {program: query_value(self.work, names[0], case.check)
+                   for program, names in names_by_program.items()}
+        if len(set(answers.values())) != 1:
+            raise BenchError(f"{case.name}: the databases differ after the run: {answers}")
+        log(f"  {case.name}: {case.check[:50]}... -> {next(iter(answers.values()))}")
 
 
 def median(values):
@@ -307,7 +350,8 @@ def median(values):
 
 def build_cases(runs, slow_runs):
     """The cases of the table. The slowest ones run `slow_runs` times; those of a tenth of a
-    second or less run 2 * runs + 1 times, since the load of a shared machine moves them most."""
+    second or less run 2 * runs + 1 times, since the load of a shared machine moves them most,
+    and so does the DDL row, where both programs do the same work to within a few per cent."""
     quick_runs = 2 * runs + 1
     cases = []
     inserts = insert_statements(5000)
@@ -318,7 +362,7 @@ def build_cases(runs, slow_runs):
                           statements=5000, runs=slow_runs if localhost else runs))
     ddl = ddl_statements(300)
     cases.append(Case(2, "r2-ddl-300-tables", "small", runner_script(ddl), isql_ddl_script(ddl),
-                      debug_modes=[1, 5], statements=len(ddl), runs=runs,
+                      debug_modes=[1, 5], statements=len(ddl), runs=quick_runs,
                       check="SELECT (SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME "
                             "STARTING 'ITEM_') + (SELECT COUNT(*) FROM RDB$GENERATORS WHERE "
                             "RDB$GENERATOR_NAME STARTING 'GEN_ITEM_') + (SELECT COUNT(*) FROM "
@@ -349,6 +393,7 @@ def build_cases(runs, slow_runs):
                 "INSERT INTO ONE_ROW (ID, NAME) VALUES (0 + 1000, 'copied');\nCOMMIT;\n")
         cases.append(Case(4, f"r4-select-var-{'1m-rows' if table == 'BIG' else '1-row'}", "big",
                           runner_script(runner), isql, localhost=True, runs=quick_runs,
+                          group="r4",
                           check="SELECT ID FROM ONE_ROW WHERE NAME = 'copied'"))
     # Start-up and shutdown: nothing to do at all, and 100 databases with an empty script.
     cases.append(Case(5, "r5-empty-list", "small", "", "", databases=0, setup_status="Cancel",
@@ -362,7 +407,7 @@ def build_cases(runs, slow_runs):
                           isql_dml_script(statements), statements=count,
                           runs=slow_runs if count >= 20000 else runs if count >= 5000
                           else quick_runs,
-                          check="SELECT COUNT(*), SUM(ID) FROM T" if count else ""))
+                          check="SELECT COUNT(*), SUM(ID) FROM T" if count else "", group="r6"))
     return cases
 
 
@@ -379,8 +424,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dbupgrade", required=True, help="the built dbupgrade executable")
     parser.add_argument("--out", required=True, help="folder for results.csv")
-    parser.add_argument("--runs", type=int, default=5, help="runs per program and case")
-    parser.add_argument("--slow-runs", type=int, default=3,
+    parser.add_argument("--runs", type=int, default=7, help="runs per program and case")
+    parser.add_argument("--slow-runs", type=int, default=5,
                         help="runs for the slowest cases (localhost inserts, 100 databases, "
                              "20,000 statements)")
     parser.add_argument("--only", default="", help="run only the cases whose name holds this")
@@ -407,10 +452,15 @@ def main():
             bench.make_template("big", big + "SET TERM ; ^")
 
         measured = {}
+        groups = {}
         for case in cases:
-            log(f"{case.name}: {case.runs} runs of isql-fb and dbupgrade (DebugMode "
-                f"{', '.join(map(str, case.debug_modes))})")
-            measured[case.name] = (case, bench.run_case(case))
+            groups.setdefault(case.group or case.name, []).append(case)
+        for group in groups.values():
+            for case in group:
+                log(f"{case.name}: {case.runs} runs of isql-fb and dbupgrade (DebugMode "
+                    f"{', '.join(map(str, case.debug_modes))})")
+            for name, results in bench.run_group(group).items():
+                measured[name] = (next(c for c in group if c.name == name), results)
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)

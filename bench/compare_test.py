@@ -49,6 +49,14 @@ class MeasuringTest(unittest.TestCase):
         self.assertGreaterEqual(wall, cpu * 0.5)
 
 
+    def test_a_hanging_program_is_killed_and_reported(self):
+        # The program runs under GNU time in a process group of its own; both must go.
+        with self.assertRaises(compare.BenchError):
+            compare.run_measured(["sh", "-c", "sleep 30 & wait"], self.folder.name,
+                                 os.path.join(self.folder.name, "out"),
+                                 os.path.join(self.folder.name, "err"), timeout=0.5)
+
+
 class ScriptsTest(unittest.TestCase):
     def test_ddl_bodies_stay_one_statement_each(self):
         # A blank line inside a trigger or procedure body would cut it in two for the runner.
@@ -57,17 +65,18 @@ class ScriptsTest(unittest.TestCase):
                          [s.replace("\n", "\r\n") for s in ddl])
         isql = compare.isql_ddl_script(ddl)
         self.assertIn("SET AUTODDL ON;", isql)
-        self.assertEqual(isql.count("^\n"), len(ddl) + 1)  # each statement and SET TERM back
+        # Each statement committed; the statements, the COMMITs and SET TERM back end in "^".
+        self.assertEqual(isql.count("COMMIT^\n"), len(ddl))
+        self.assertEqual(isql.count("^\n"), 2 * len(ddl) + 1)
 
     def test_every_case_gives_both_programs_the_same_statements(self):
         for case in compare.build_cases(runs=1, slow_runs=1):
             runner = [s for s in runner_statements(case.statements_runner)
                       if not s.upper().startswith("VAR ")]
-            commits = case.statements_isql.count("COMMIT;")
+            commits = case.statements_isql.count("COMMIT;") + \
+                case.statements_isql.count("COMMIT^")
             with self.subTest(case=case.name):
-                if case.row == 2:
-                    self.assertEqual(case.statements_isql.count("^\n") - 1, len(runner))
-                elif case.row == 4:
+                if case.row == 4:
                     # The declaration's SELECT and the insert, in one transaction.
                     self.assertEqual((len(runner), commits), (1, 1))
                 else:

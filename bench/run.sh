@@ -5,18 +5,18 @@
 #   bench/results/results.csv   the comparison table (also printed, and kept as results.txt)
 #   bench/results/results.png   its plot
 #   bench/results/runs.csv      every single run
-#   bench/results/<name>.csv    each micro-benchmark's results
+#   bench/results/micro.csv     the micro-benchmarks' results (and <name>.json of each)
 #
 # Environment: DBU_BENCH_BUILD   build folder (default build-bench)
-#              DBU_BENCH_RUNS    runs per program and case (default 5)
-#              DBU_BENCH_SLOW_RUNS  runs of the slowest cases (default 3)
+#              DBU_BENCH_RUNS    runs per program and case (default 7; short cases 2n+1)
+#              DBU_BENCH_SLOW_RUNS  runs of the slowest cases (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${DBU_BENCH_BUILD:-build-bench}
 results=$root/bench/results
-runs=${DBU_BENCH_RUNS:-5}
-slow_runs=${DBU_BENCH_SLOW_RUNS:-3}
+runs=${DBU_BENCH_RUNS:-7}
+slow_runs=${DBU_BENCH_SLOW_RUNS:-5}
 
 # Only what the suite needs: compiler and CMake, Google Benchmark, the Firebird client,
 # server and tools (isql-fb, gfix), python3 for the comparison, GNU time for the peak RSS,
@@ -53,11 +53,31 @@ python3 bench/compare.py --dbupgrade "$build/dbupgrade" --out "$results" \
   --runs "$runs" --slow-runs "$slow_runs" | tee "$results/results.txt"
 gnuplot -e "csv='$results/results.csv'; png='$results/results.png'" bench/plot.gp
 
+# Google Benchmark's CSV writer refuses benchmarks with different counters in one file, so
+# each executable writes JSON, and one CSV of all of them is made from that.
 for name in "${micro[@]}"; do
   echo "=== $name"
   "$build/bench/$name" --benchmark_min_time=0.2 \
-    --benchmark_out="$results/$name.csv" --benchmark_out_format=csv
+    --benchmark_out="$results/$name.json" --benchmark_out_format=json
 done
+python3 - "$results/micro.csv" "${micro[@]/#/$results/}" <<'PY'
+import csv, json, sys
+rows = []
+for stem in sys.argv[2:]:
+    with open(stem + ".json") as f:
+        for b in json.load(f)["benchmarks"]:
+            rows.append({"executable": stem.rsplit("/", 1)[-1], "name": b["name"],
+                         "iterations": b["iterations"], "real_time": b["real_time"],
+                         "cpu_time": b["cpu_time"], "time_unit": b["time_unit"],
+                         "bytes_per_second": b.get("bytes_per_second", ""),
+                         "items_per_second": b.get("items_per_second", ""),
+                         "label": b.get("label", "")})
+with open(sys.argv[1], "w", newline="") as f:
+    writer = csv.DictWriter(f, fieldnames=list(rows[0]))
+    writer.writeheader()
+    writer.writerows(rows)
+PY
 
-echo "=== written: $results/results.csv, $results/results.png, $results/results.txt and" \
-  "$(printf '%s.csv ' "${micro[@]}")"
+echo "=== done in $SECONDS s; load now: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "written under $results: results.csv, results.png, results.txt, runs.csv, micro.csv" \
+  "and $(printf '%s.json ' "${micro[@]}")"
