@@ -8,6 +8,7 @@
 #include "ibclient/IBSQL.h"
 #include "ibclient/IBTransaction.h"
 #include "tests/ibclient/ConnectionFixture.h"
+#include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
 #include "tests/support/TestSupport.h"
 
@@ -23,7 +24,9 @@
 
 namespace {
 
+using runnertest::Connection;
 using runnertest::Occurrences;
+using runnertest::Rows;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
@@ -73,39 +76,6 @@ std::string CrLf(const std::string& text) {
         result += c;
     }
     return result;
-}
-
-// A connection of this test process with the runner's settings, and a transaction on it.
-struct Connection {
-    explicit Connection(const std::string& name) {
-        testsupport::SetUpLikeRunner(db, name);
-        tr.SetDefaultDatabase(&db);
-        db.Open();
-        tr.Start();
-    }
-    ibclient::TIBDatabase db;
-    ibclient::TIBTransaction tr;
-};
-
-// The rows of `sql` on `database`, each one its fields' texts joined by "|", NULL as "<null>".
-std::vector<std::string> Rows(const std::string& database, const std::string& sql) {
-    Connection c(database);
-    ibclient::TIBQuery query;
-    query.SetTransaction(&c.tr);
-    query.SetSQLText(sql);
-    query.Open();
-    std::vector<std::string> rows;
-    for (bool more = query.FetchedRowCount() > 0; more; more = query.Next()) {
-        std::string row;
-        for (int i = 0; i < query.Fields().Count(); ++i) {
-            const ibclient::TField& field = *query.Fields()[i];
-            row += (i > 0 ? "|" : "") + (field.IsNull() ? "<null>" : field.AsString());
-        }
-        rows.push_back(row);
-    }
-    query.Close();
-    c.tr.Commit();
-    return rows;
 }
 
 // The message the server gives for `sql` run as the runner runs a statement.
