@@ -1,0 +1,889 @@
+// Faults around a run of the dbupgrade executable, with real processes and real databases: a
+// server that dies under a statement, the runner's attachment deleted by another connection, a
+// lock that is never released, a log that cannot be written, a settings file that is
+// read-only, deleted or a link, and SIGKILL at random points. Every case checks the log,
+// SetupStatus, the exit code and the databases, and that the settings file holds either its
+// old or its new complete content and the log kept its earlier entries.
+#include "tests/ibclient/ConnectionFixture.h"
+#include "tests/runner/DatabaseRows.h"
+#include "tests/runner/RunnerProcessFixture.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using runnertest::Connection;
+using runnertest::Rows;
+using testsupport::FileExists;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+// Polls `done` every 10 ms until it holds or `timeout` has passed; true when it held.
+bool WaitUntil(const std::function<bool()>& done, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// A child process that runs while the test goes on; killed and reaped when it is still
+// running at the end of its scope.
+class Child {
+public:
+    struct Options {
+        std::string workDir;
+        std::string output;                    // receives stdout and stderr; none when empty
+        std::vector<std::string> environment;  // NAME=value entries added to this process's
+        const passwd* user = nullptr;          // run as this user instead of the caller
+    };
+
+    Child(const std::vector<std::string>& argv, const Options& options) {
+        // Everything is prepared before the fork; the child only makes system calls.
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            bool replaced = false;
+            for (const std::string& added : options.environment) {
+                replaced = replaced || added.rfind(name, 0) == 0;
+            }
+            if (!replaced) {
+                env.push_back(entry);
+            }
+        }
+        env.insert(env.end(), options.environment.begin(), options.environment.end());
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& e : env) {
+            envp.push_back(const_cast<char*>(e.c_str()));
+        }
+        envp.push_back(nullptr);
+        const std::string output = options.output.empty() ? "/dev/null" : options.output;
+        const bool switchUser = options.user != nullptr;
+        const uid_t uid = switchUser ? options.user->pw_uid : 0;
+        const gid_t gid = switchUser ? options.user->pw_gid : 0;
+
+        pid_ = ::fork();
+        if (pid_ < 0) {
+            throw std::runtime_error("fork failed");
+        }
+        if (pid_ == 0) {
+            // Nothing of a test may outlive it, also when it is killed for taking too long.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+                ::dup2(out, 2) < 0) {
+                ::_exit(126);
+            }
+            if (!options.workDir.empty() && ::chdir(options.workDir.c_str()) != 0) {
+                ::_exit(126);
+            }
+            if (switchUser &&
+                (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
+                ::_exit(126);
+            }
+            ::execve(args[0], args.data(), envp.data());
+            ::_exit(127);
+        }
+    }
+
+    ~Child() {
+        if (!status_) {
+            ::kill(pid_, SIGKILL);
+            Reap(true);
+        }
+    }
+
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t Pid() const { return pid_; }
+
+    // The exit code (128 + the signal's number when a signal ended it) once the child has
+    // ended; nothing when it still runs after `timeout`.
+    std::optional<int> Wait(Clock::duration timeout) {
+        WaitUntil([this] { return Reap(false); }, timeout);
+        return status_;
+    }
+
+    // Sends `signal` unless the child has ended already, and waits for its end.
+    int Kill(int signal = SIGKILL) {
+        if (!Reap(false)) {
+            ::kill(pid_, signal);
+            Reap(true);
+        }
+        return *status_;
+    }
+
+private:
+    bool Reap(bool block) {
+        if (status_) {
+            return true;
+        }
+        int status = 0;
+        pid_t r = 0;
+        do {
+            r = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
+        } while (r < 0 && errno == EINTR);
+        if (r != pid_) {
+            return false;
+        }
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+bool PortAnswers(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A port that nothing listens on right now (the system picks it).
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+constexpr const char* kServerProgram = "/usr/sbin/firebird";
+constexpr const char* kSecurityDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
+constexpr const char* kIntlFolder = "/usr/lib/x86_64-linux-gnu/firebird/3.0/intl";
+
+// A Firebird server of the test's own: its own port, configuration, copy of the security
+// database, lock and temporary folders, run in the foreground as user firebird and as a child
+// of the test. Killing it leaves the shared server on port 3050 and its users alone.
+class PrivateServer {
+public:
+    // Why no private server can be started here; empty when one can.
+    static std::string Unavailable() {
+        if (::geteuid() != 0) {
+            return "a private Firebird server is started as user firebird, which needs root";
+        }
+        if (::getpwnam("firebird") == nullptr) {
+            return "there is no user firebird to run a private Firebird server";
+        }
+        for (const std::string& path : {std::string(kServerProgram), std::string(kSecurityDatabase),
+                                        std::string(kIntlFolder) + "/libfbintl.so",
+                                        std::string(kIntlFolder) + "/fbintl.conf"}) {
+            if (!FileExists(path)) {
+                return path + " is missing: no private Firebird server";
+            }
+        }
+        return "";
+    }
+
+    PrivateServer() : port_(FreePort()) {
+        namespace fs = std::filesystem;
+        const std::string security = root_.File("security3.fdb");
+        fs::create_directory(root_.File("lock"));
+        fs::create_directory(root_.File("tmp"));
+        // The character sets are loaded from real files only: with links to the installed
+        // ones every attach with lc_ctype WIN1251 fails ("CHARACTER SET WIN1251 is not
+        // defined").
+        fs::create_directory(root_.File("intl"));
+        fs::copy_file(std::string(kIntlFolder) + "/libfbintl.so", root_.File("intl/libfbintl.so"));
+        fs::copy_file(std::string(kIntlFolder) + "/fbintl.conf", root_.File("intl/fbintl.conf"));
+        fs::copy_file(kSecurityDatabase, security);
+        WriteFile(root_.File("firebird.conf"), "RemoteServicePort = " + std::to_string(port_) +
+                                                   "\nRemoteBindAddress = localhost\n"
+                                                   "SecurityDatabase = " +
+                                                   security + "\n");
+        const std::vector<std::string> environment{"FIREBIRD=" + root_.Path(),
+                                                   "FIREBIRD_LOCK=" + root_.File("lock"),
+                                                   "FIREBIRD_TMP=" + root_.File("tmp")};
+        // The copy gets the runner's SYSDBA password, set embedded before the server holds it.
+        WriteFile(root_.File("password.sql"), "CREATE OR ALTER USER SYSDBA PASSWORD '" +
+                                                  std::string(testsupport::kServerPassword) +
+                                                  "' USING PLUGIN Srp;\nCOMMIT;\n");
+        std::vector<std::string> isql{"/usr/bin/env"};
+        isql.insert(isql.end(), environment.begin(), environment.end());
+        isql.insert(isql.end(), {"isql-fb", "-q", "-user", "SYSDBA", security, "-i",
+                                 root_.File("password.sql")});
+        const auto set = testsupport::RunProcess(isql);
+        if (set.exitCode != 0) {
+            throw std::runtime_error("setting the private server's password failed: " + set.out +
+                                     set.err);
+        }
+        const passwd* user = ::getpwnam("firebird");
+        for (const auto& entry : fs::recursive_directory_iterator(root_.Path())) {
+            ::chown(entry.path().c_str(), user->pw_uid, user->pw_gid);
+        }
+        ::chown(root_.Path().c_str(), user->pw_uid, user->pw_gid);
+        process_ = std::make_unique<Child>(
+            std::vector<std::string>{kServerProgram},
+            Child::Options{root_.Path(), root_.File("server.out"), environment, user});
+        if (!WaitUntil([this] { return PortAnswers(port_); }, 20s)) {
+            throw std::runtime_error("the private server did not answer on port " +
+                                     std::to_string(port_) + ": " +
+                                     ReadFile(root_.File("server.out")));
+        }
+    }
+
+    // The connection name of a database file on this server.
+    std::string Name(const std::string& path) const {
+        return "localhost/" + std::to_string(port_) + ":" + path;
+    }
+
+    // Ends the server at once, as a crash or a power cut on the server machine would.
+    void Kill() { process_->Kill(SIGKILL); }
+
+private:
+    testsupport::TempDir root_;
+    int port_;
+    std::unique_ptr<Child> process_;
+};
+
+// Makes the mounts this test process makes its own: no other process sees them, and they go
+// away with the process even when the test dies half-way. Empty on success, else the reason.
+std::string EnterPrivateMountNamespace() {
+    if (::geteuid() != 0) {
+        return "mounting needs root";
+    }
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return std::string("no mount namespace of our own (unshare: ") + std::strerror(errno) + ")";
+    }
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return std::string("mounts cannot be made private: ") + std::strerror(errno);
+    }
+    return "";
+}
+
+// A mount over a folder; detached again at the end of its scope.
+class Mount {
+public:
+    explicit Mount(std::string target) : target_(std::move(target)) {}
+    ~Mount() { ::umount2(target_.c_str(), MNT_DETACH); }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+
+private:
+    std::string target_;
+};
+
+const std::string kTable = "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, A INTEGER);\n"
+                           "INSERT INTO T VALUES (0, NULL);";
+const std::string kInsert1 = "INSERT INTO T (ID) VALUES (1)";
+const std::string kUpdate = "UPDATE T SET A = 10 WHERE ID = 0";
+const std::string kInsert2 = "INSERT INTO T (ID) VALUES (2)";
+const std::string kRowsOfT = "SELECT ID, A FROM T ORDER BY ID";
+
+// An entry of an earlier run, which every log must still start with afterwards.
+const std::string kEarlierEntry =
+    "07-12-2026 10:15:02.120 level 1:   an entry of an earlier run\r\n";
+
+std::string Executed(const std::string& statement) {
+    return "level 5:   execute SQL: \r\n" + statement + "\r\n\r\n";
+}
+
+class FaultProcess : public runnertest::RunnerProcessFixture {
+protected:
+    FaultProcess() {
+        std::filesystem::create_directory(lockFolder);
+        std::filesystem::permissions(lockFolder, std::filesystem::perms::all);
+    }
+
+    // A new database in the data folder with table T holding row (0, NULL).
+    std::string Database(const std::string& name) const {
+        const std::string path = data.File(name);
+        testsupport::CreateDatabase(path, 1, kTable);
+        return path;
+    }
+
+    // Settings with comments, CR LF line ends, a section after [Common] and an old
+    // SetupStatus; the script of `statements`; and a log with an entry of an earlier run.
+    void Prepare(const std::vector<std::string>& databases,
+                 const std::vector<std::string>& statements = {kInsert1, kUpdate, kInsert2},
+                 int debugMode = 5) {
+        oldSettings_ = "; settings of the upgrade step\r\n[General]\r\nDebugMode=" +
+                       std::to_string(debugMode) + "\r\n[Database]\r\n";
+        for (std::size_t i = 0; i < databases.size(); ++i) {
+            oldSettings_ += "db" + std::to_string(i) + "=" + databases[i] + "\r\n";
+        }
+        oldSettings_ += "[Common]\r\nSetupStatus=Pending\r\n[Later]\r\nKept=yes\r\n";
+        WriteFile(ini, oldSettings_);
+        std::string text;
+        for (const std::string& statement : statements) {
+            text += statement + "\n\n";
+        }
+        WriteFile(script, text);
+        WriteFile(log, kEarlierEntry);
+    }
+
+    const std::string& OldSettings() const { return oldSettings_; }
+
+    // The settings as the runner leaves them: only the value of SetupStatus changed.
+    std::string NewSettings(const std::string& status) const {
+        std::string text = oldSettings_;
+        const std::string old = "SetupStatus=Pending";
+        return text.replace(text.find(old), old.size(), "SetupStatus=" + status);
+    }
+
+    // The entries this run added to the log, after checking that it kept the earlier one.
+    std::vector<std::string> NewEntries() const {
+        EXPECT_EQ(ReadFile(log).rfind(kEarlierEntry, 0), 0u) << "the earlier entry is lost";
+        std::vector<std::string> entries = LogEntries();
+        if (!entries.empty()) {
+            entries.erase(entries.begin());
+        }
+        return entries;
+    }
+
+    // Starts the runner without waiting for it; its output goes to a file of the data folder.
+    // An embedded engine keeps its lock tables in shared memory files of the lock folder, and
+    // a process killed while it holds one of them can leave every other user of that folder
+    // waiting: the runners that these tests may kill get a lock folder of their own instead
+    // of the one that the shared server and everyone else use.
+    std::unique_ptr<Child> Start() const {
+        return std::make_unique<Child>(
+            std::vector<std::string>{exe},
+            Child::Options{dir.Path(), output, {"FIREBIRD_LOCK=" + lockFolder}, nullptr});
+    }
+
+    // Runs a Firebird tool on a database of the runners through their lock folder; its
+    // output, or a failure when it has not ended within a minute.
+    std::string Tool(std::vector<std::string> argv) const {
+        argv.insert(argv.begin(), {"/usr/bin/env", "FIREBIRD_LOCK=" + lockFolder});
+        const std::string toolOutput = data.File("tool.out");
+        Child tool(argv, Child::Options{data.Path(), toolOutput, {}, nullptr});
+        const std::optional<int> exitCode = tool.Wait(60s);
+        EXPECT_EQ(exitCode, std::optional<int>(0)) << argv[2] << ": " << ReadFile(toolOutput);
+        return ReadFile(toolOutput);
+    }
+
+    // The single value that `select` gives on the embedded database `path`.
+    std::string Value(const std::string& path, const std::string& select) const {
+        WriteFile(data.File("query.sql"), "SET HEADING OFF;\n" + select + ";\n");
+        std::istringstream words(
+            Tool({"/usr/bin/isql-fb", "-q", "-user", "SYSDBA", "-password",
+                  testsupport::kServerPassword, "-i", data.File("query.sql"), path}));
+        std::string value;
+        words >> value;
+        return value;
+    }
+
+    std::string Output() const { return ReadFile(output); }
+
+    // The attachment whose statement starting with `text` is executing on the server
+    // (waiting for a lock, in these tests); 0 when none shows up within 60 seconds. Looks
+    // through `watcher`, a connection of its own.
+    static std::int64_t WaitingAttachment(Connection& watcher, const std::string& text) {
+        const std::string query = "SELECT COALESCE(MAX(MON$ATTACHMENT_ID), 0) FROM MON$STATEMENTS "
+                                  "WHERE MON$STATE = 1 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+                                  "AND MON$SQL_TEXT STARTING WITH '" +
+                                  text + "'";
+        std::int64_t attachment = 0;
+        WaitUntil(
+            [&] {
+                // Monitoring tables show one snapshot per transaction: a new one every look.
+                watcher.tr.Commit();
+                watcher.tr.Start();
+                attachment = testsupport::QueryInt(watcher.db, watcher.tr, query);
+                return attachment != 0;
+            },
+            60s);
+        return attachment;
+    }
+
+    testsupport::TempDir data;
+    const std::string output = data.File("runner.out");
+    const std::string lockFolder = data.File("lock");
+
+private:
+    std::string oldSettings_;
+};
+
+// The server dies while the runner's statement waits for a row lock (a private server: the
+// shared one stays up). The first attempt fails; the retry cannot connect again, so the
+// statement is reported with the first error. Without a connection no transaction is active,
+// so the rollback after the report fails and ends that database's script as a parsing error.
+// Closing still works: the next database is upgraded, and the run ends in order, "Cancel".
+TEST_F(FaultProcess, ServerKilledWhileAStatementWaits) {
+    if (const std::string why = PrivateServer::Unavailable(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    PrivateServer server;
+    const std::string path = Database("remote.fdb");
+    const std::string remote = server.Name(path);
+    const std::string local = Database("local.fdb");
+    Prepare({remote, local});
+
+    auto blocker = std::make_unique<Connection>(remote);
+    testsupport::ExecSQL(blocker->db, blocker->tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    auto watcher = std::make_unique<Connection>(remote);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(*watcher, kUpdate), 0) << ReadFile(log);
+    server.Kill();
+    const std::optional<int> exitCode = runner->Wait(120s);
+    ASSERT_TRUE(exitCode) << "the runner did not end after the server died\n" << ReadFile(log);
+    watcher.reset();
+    blocker.reset();
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 2\r\n",
+                  "level 5:   database_0 - " + remote + "\r\n",
+                  "level 5:   database_1 - " + local + "\r\n",
+                  "level 5:   Start upgrade database " + remote + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kUpdate),
+                  "level 1:   error: there was an error during execution SQL: \r\n" + kUpdate +
+                      "\r\nerror message: Error reading data from the connection\r\n\r\n",
+                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
+                  "Transaction is not active\r\n\r\n",
+                  "level 5:   Start upgrade database " + local + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kUpdate),
+                  Executed(kInsert2),
+                  "level 5:   Close application\r\n",
+              }));
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    // Only what was committed before the server died is in the file.
+    EXPECT_EQ(Rows(path, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+    EXPECT_EQ(Rows(local, kRowsOfT), (std::vector<std::string>{"0|10", "1|<null>", "2|<null>"}));
+}
+
+// Deletes the attachments of process `pid` through a connection of its own to `database`.
+void DeleteAttachmentsOf(const std::string& database, pid_t pid) {
+    Connection killer(database);
+    testsupport::ExecSQL(killer.db, killer.tr,
+                         "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> "
+                         "CURRENT_CONNECTION AND MON$REMOTE_PID = " +
+                             std::to_string(pid));
+    killer.tr.Commit();
+}
+
+// The attachment is deleted while the runner's statement waits for a row lock. The attempt
+// fails with "connection shutdown"; the retry begins with a rollback on that dead attachment,
+// which fails, so no new connection is tried and the statement is reported with the first
+// error. The rollback after the report fails as well and ends the script as a parsing error;
+// closing the database still works, so the run ends in order with "Cancel".
+TEST_F(FaultProcess, AttachmentDeletedWhileAStatementWaits) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string path = Database("deleted.fdb");
+    const std::string db = "localhost:" + path;
+    Prepare({db});
+
+    Connection blocker(db);
+    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    Connection watcher(db);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(watcher, kUpdate), 0) << ReadFile(log);
+    DeleteAttachmentsOf(db, runner->Pid());
+    // The lock goes away once the attempt has failed: a retry on a new attachment would
+    // find nothing in its way.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadFile(log).find("error during execution SQL") != std::string::npos; }, 30s))
+        << ReadFile(log);
+    blocker.tr.Rollback();
+    const std::optional<int> exitCode = runner->Wait(60s);
+    ASSERT_TRUE(exitCode) << ReadFile(log);
+    watcher.tr.Commit();
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 1\r\n",
+                  "level 5:   database_0 - " + db + "\r\n",
+                  "level 5:   Start upgrade database " + db + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kUpdate),
+                  "level 1:   error: there was an error during execution SQL: \r\n" + kUpdate +
+                      "\r\nerror message: connection shutdown\r\n\r\n",
+                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
+                  "Error writing data to the connection\r\n\r\n",
+                  "level 5:   Close application\r\n",
+              }));
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+}
+
+// The same while a declaration's query waits for a row lock (SELECT ... WITH LOCK). A
+// declaration is not retried: its error ends the script as a parsing error. Then closing the
+// database fails on the dead attachment (the commit, and the rollback after it); that error
+// leaves the loop, so the next database is not upgraded, SetupStatus becomes "Cancel" and the
+// process reports the error and ends with exit code 1.
+TEST_F(FaultProcess, AttachmentDeletedWhileADeclarationQueryWaits) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string db = "localhost:" + Database("declaration.fdb");
+    const std::string next = Database("next.fdb");
+    const std::string declaration = "VAR @a = SELECT ID FROM T WHERE ID = 0 WITH LOCK";
+    Prepare({db, next}, {kInsert1, declaration, kInsert2});
+
+    Connection blocker(db);
+    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    Connection watcher(db);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(watcher, "SELECT ID FROM T"), 0) << ReadFile(log);
+    DeleteAttachmentsOf(db, runner->Pid());
+    const std::optional<int> exitCode = runner->Wait(60s);
+    blocker.tr.Rollback();
+    ASSERT_TRUE(exitCode) << ReadFile(log);
+    watcher.tr.Commit();
+
+    EXPECT_EQ(*exitCode, 1);
+    EXPECT_EQ(Output(),
+              "Exception EIBInterBaseError in module dbupgrade: Error writing data to the "
+              "connection\n");
+    EXPECT_EQ(NewEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 2\r\n",
+                  "level 5:   database_0 - " + db + "\r\n",
+                  "level 5:   database_1 - " + next + "\r\n",
+                  "level 5:   Start upgrade database " + db + " \r\n",
+                  Executed(kInsert1),
+                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
+                  "connection shutdown\r\n\r\n",
+                  "level 5:   Close application\r\n",
+              }));
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+    EXPECT_EQ(Rows(next, kRowsOfT), std::vector<std::string>{"0|<null>"});
+}
+
+// Another transaction holds a row lock for longer than the run would last. The runner's
+// transactions wait for locks without a time limit, so the run does not end on its own: after
+// a generous time it still waits in that statement, with nothing written since its start.
+// Killed then, it leaves the settings as they were and the work before that statement done.
+TEST_F(FaultProcess, LockHeldLongerThanTheRunKeepsTheRunnerWaiting) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string path = Database("locked.fdb");
+    const std::string db = "localhost:" + path;
+    Prepare({db});
+
+    Connection blocker(db);
+    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    Connection watcher(db);
+    auto runner = Start();
+    const std::int64_t waiting = WaitingAttachment(watcher, kUpdate);
+    ASSERT_NE(waiting, 0) << ReadFile(log);
+    const std::string logWhileWaiting = ReadFile(log);
+    EXPECT_FALSE(runner->Wait(5s)) << "the runner stopped waiting for the lock\n" << ReadFile(log);
+    EXPECT_EQ(WaitingAttachment(watcher, kUpdate), waiting);
+    EXPECT_EQ(ReadFile(log), logWhileWaiting);
+    EXPECT_EQ(runner->Kill(SIGKILL), 128 + SIGKILL);
+    blocker.tr.Rollback();
+    watcher.tr.Commit();
+
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 1\r\n",
+                                "level 5:   database_0 - " + db + "\r\n",
+                                "level 5:   Start upgrade database " + db + " \r\n",
+                                Executed(kInsert1),
+                                Executed(kUpdate),
+                            }));
+    EXPECT_EQ(Settings(), OldSettings());
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+}
+
+// The entries of a complete run of the three statements on `db` at DebugMode 5.
+std::vector<std::string> CompleteRun(const std::string& db) {
+    return {
+        "level 5:   Database list count = 1\r\n",
+        "level 5:   database_0 - " + db + "\r\n",
+        "level 5:   Start upgrade database " + db + " \r\n",
+        Executed(kInsert1),
+        Executed(kUpdate),
+        Executed(kInsert2),
+        "level 5:   Database " + db + " upgrade was successful completed\r\n",
+        "level 5:   Close application\r\n",
+    };
+}
+
+const std::vector<std::string> kUpgradedRows{"0|10", "1|<null>", "2|<null>"};
+
+// The executable's folder, which holds the log, is read-only: a read-only bind mount, since
+// permissions do not stop root. No entry can be added, and the settings file in the same
+// folder cannot be replaced either. The database is upgraded; the log and the settings stay
+// as they were, and exit code 1 tells that SetupStatus was not written.
+TEST_F(FaultProcess, LogFolderReadOnly) {
+    const std::string db = Database("a.fdb");
+    Prepare({db});
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const Mount readOnly(dir.Path());
+    ASSERT_EQ(::mount(dir.Path().c_str(), dir.Path().c_str(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(
+        ::mount(nullptr, dir.Path().c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
+    ASSERT_LT(::open(dir.File("probe").c_str(), O_WRONLY | O_CREAT, 0666), 0);
+
+    const auto result = Run(1);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(ReadFile(log), kEarlierEntry);
+    EXPECT_EQ(Settings(), OldSettings());
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// True while another process holds the exclusive lock of `path`.
+bool LockedElsewhere(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return locked;
+}
+
+// Another process holds the log's lock (flock) for the whole run. The entry waits two
+// seconds for it, then is appended whole all the same: nothing is lost, the run goes on.
+TEST_F(FaultProcess, LogLockedByAnotherProcess) {
+    if (!FileExists("/usr/bin/flock")) {
+        GTEST_SKIP() << "flock(1) is missing";
+    }
+    const std::string db = Database("a.fdb");
+    const std::string failing = "INSERT INTO MISSING VALUES (1)";
+    Prepare({db}, {kInsert1, failing, kInsert2}, 1);
+    Child holder({"/usr/bin/flock", "--exclusive", log, "/bin/sleep", "120"}, {});
+    ASSERT_TRUE(WaitUntil([&] { return LockedElsewhere(log); }, 10s));
+
+    const auto started = Clock::now();
+    Run();
+    EXPECT_GE(Clock::now() - started, 2s);
+    EXPECT_TRUE(LockedElsewhere(log));
+    holder.Kill();
+
+    const std::vector<std::string> entries = NewEntries();
+    ASSERT_EQ(entries.size(), 1u) << ReadFile(log);
+    EXPECT_EQ(entries[0].rfind("level 1:   error: there was an error during execution SQL: \r\n" +
+                                   failing + "\r\nerror message: ",
+                               0),
+              0u)
+        << entries[0];
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>", "2|<null>"}));
+}
+
+// The settings file has no write permission bit: it is not replaced, also not by root. The
+// database is upgraded, the failure is logged, and exit code 1 tells the caller.
+TEST_F(FaultProcess, SettingsFileReadOnly) {
+    const std::string db = Database("a.fdb");
+    Prepare({db});
+    ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+    const auto result = Run(1);
+    EXPECT_EQ(result.err, "");
+    std::vector<std::string> expected = CompleteRun(db);
+    expected.push_back("level 1:   error: SetupStatus was not written\r\nerror message: "
+                       "Unable to write to " +
+                       ini + "\r\n");
+    EXPECT_EQ(NewEntries(), expected);
+    EXPECT_EQ(Settings(), OldSettings());
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// The settings file is deleted while the runner waits for a row lock. The run has read it
+// already and goes on; SetupStatus is written into a new file of its own.
+TEST_F(FaultProcess, SettingsFileDeletedDuringTheRun) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string db = "localhost:" + Database("a.fdb");
+    Prepare({db});
+    Connection blocker(db);
+    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    Connection watcher(db);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(watcher, kUpdate), 0) << ReadFile(log);
+    ASSERT_EQ(::unlink(ini.c_str()), 0);
+    blocker.tr.Rollback();
+    const std::optional<int> exitCode = runner->Wait(60s);
+    ASSERT_TRUE(exitCode) << ReadFile(log);
+    watcher.tr.Commit();
+
+    EXPECT_EQ(*exitCode, 0);
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(), CompleteRun(db));
+    EXPECT_EQ(Settings(), "[Common]\nSetupStatus=Continue\n");
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// The settings file is a symbolic link (relative) into another folder: the link stays a link
+// and the file it points to gets the new content; no temporary file is left behind.
+TEST_F(FaultProcess, SettingsFileIsASymbolicLink) {
+    const std::string db = Database("a.fdb");
+    Prepare({db});
+    std::filesystem::create_directory(dir.File("conf"));
+    std::filesystem::rename(ini, dir.File("conf/settings.ini"));
+    ASSERT_EQ(::symlink("conf/settings.ini", ini.c_str()), 0);
+    Run();
+    EXPECT_EQ(NewEntries(), CompleteRun(db));
+    EXPECT_TRUE(std::filesystem::is_symlink(ini));
+    EXPECT_EQ(std::filesystem::read_symlink(ini), "conf/settings.ini");
+    EXPECT_EQ(ReadFile(dir.File("conf/settings.ini")), NewSettings("Continue"));
+    for (const std::string& folder : {dir.Path(), dir.File("conf")}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+                << entry.path();
+        }
+    }
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// The kill loop's database: two source rows, and the table that every statement of the script
+// changes as a whole (two rows per insert, every row per update).
+const std::string kKillTables = "CREATE TABLE SRC (N INTEGER);\n"
+                                "INSERT INTO SRC VALUES (1);\n"
+                                "INSERT INTO SRC VALUES (2);\n"
+                                "CREATE TABLE T (BATCH INTEGER, K INTEGER);\n"
+                                "CREATE GENERATOR G;";
+
+// Batches of T that a statement left half-applied: not two rows, or rows that one update
+// reached and the other not.
+const std::string kTornBatches = "SELECT COUNT(*) FROM (SELECT BATCH FROM T GROUP BY BATCH "
+                                 "HAVING COUNT(*) <> 2 OR MIN(K) <> MAX(K))";
+
+// The runner is killed with SIGKILL at random points of a run, 20 times on the same database.
+// Each time the settings file holds either its old or its new complete content, the log
+// still starts with everything it held before and ends with a whole entry, and every
+// statement is either applied in full or not at all. A last run then ends in order on the
+// same database, which the engine still finds sound.
+TEST_F(FaultProcess, KilledAtRandomPoints) {
+    // Only the runners and isql-fb (through the runners' lock folder) touch this database:
+    // a killed runner cannot hold up anyone else's.
+    const std::string db = data.File("kill.fdb");
+    testsupport::CreateDatabase(db, 1, kKillTables);
+    std::vector<std::string> statements;
+    for (int i = 0; i < 12; ++i) {
+        statements.push_back("VAR @batch = SELECT GEN_ID(G, 1) FROM RDB$DATABASE");
+        statements.push_back("INSERT INTO T (BATCH, K) SELECT @batch, 0 FROM SRC");
+        statements.push_back("UPDATE T SET K = K + 1");
+    }
+    Prepare({db}, statements);
+    const auto check = [&](const std::string& when) {
+        SCOPED_TRACE(when);
+        const std::string settings = Settings();
+        EXPECT_TRUE(settings == OldSettings() || settings == NewSettings("Continue")) << settings;
+        EXPECT_EQ(Value(db, kTornBatches), "0");
+    };
+
+    // Two undisturbed runs first: how long a run lasts here (the first one also pays for
+    // setting up the lock folder).
+    Clock::duration runTime = Clock::duration::max();
+    for (int run = 1; run <= 2; ++run) {
+        WriteFile(ini, OldSettings());
+        const auto started = Clock::now();
+        const auto runner = Start();
+        ASSERT_EQ(runner->Wait(120s), std::optional<int>(0)) << Output();
+        runTime = std::min(runTime, Clock::now() - started);
+        check("undisturbed run " + std::to_string(run));
+        EXPECT_EQ(Settings(), NewSettings("Continue"));
+        EXPECT_EQ(Value(db, "SELECT COUNT(*) FROM T"), std::to_string(24 * run));
+    }
+
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("random seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long long> pause(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(runTime).count());
+    int killed = 0;
+    for (int round = 0; round < 20; ++round) {
+        WriteFile(ini, OldSettings());
+        const std::string before = ReadFile(log);
+        const auto runner = Start();
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+        killed += runner->Kill(SIGKILL) == 128 + SIGKILL ? 1 : 0;
+        const std::string after = ReadFile(log);
+        EXPECT_EQ(after.compare(0, before.size(), before), 0) << "round " << round;
+        EXPECT_TRUE(after.size() >= 2 && after.compare(after.size() - 2, 2, "\r\n") == 0)
+            << "round " << round << ": torn entry at the end";
+        check("round " + std::to_string(round));
+    }
+    // Most rounds must really have hit a running process.
+    EXPECT_GE(killed, 10);
+
+    WriteFile(ini, OldSettings());
+    ASSERT_EQ(Start()->Wait(120s), std::optional<int>(0)) << Output();
+    check("last run");
+    EXPECT_EQ(Settings(), NewSettings("Continue"));
+    EXPECT_EQ(LogEntries().back(), "level 5:   Close application\r\n");
+    if (FileExists("/usr/bin/gfix")) {
+        // A killed process leaves pages it had allocated but not yet used (orphan pages) and
+        // back versions of its undone work (orphan back versions): warnings that cost only
+        // space. Any error is a damaged database.
+        std::istringstream lines(Tool({"/usr/bin/gfix", "-validate", "-full", "-no_update", "-user",
+                                       "SYSDBA", "-password", testsupport::kServerPassword, db}));
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_TRUE(line == "Summary of validation errors" ||
+                        line.find(" warnings\t: ") != std::string::npos)
+                << line;
+        }
+    }
+}
+
+}  // namespace
