@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,7 +64,12 @@ void AppendEntry(const std::string& fileName, const std::string& entry) {
     if (file.Get() < 0) {
         return;
     }
-    LockForWriting(file.Get());
+    const bool locked = LockForWriting(file.Get());
+    // Where the entry begins. A write that stops half-way (a full disk) is cut back to it, so
+    // that the entry is lost whole instead of leaving a torn line for the next entry to run
+    // into. Without the lock another writer may have appended meanwhile: nothing is cut then.
+    struct stat before {};
+    const bool canCutBack = locked && ::fstat(file.Get(), &before) == 0;
     // One write normally takes the whole entry; the loop only continues after an interrupted
     // or short write, still under the lock.
     const char* data = entry.data();
@@ -74,6 +80,9 @@ void AppendEntry(const std::string& fileName, const std::string& entry) {
             continue;
         }
         if (written <= 0) {
+            if (canCutBack && left < entry.size()) {
+                [[maybe_unused]] const int ignored = ::ftruncate(file.Get(), before.st_size);
+            }
             return;
         }
         data += written;

@@ -730,6 +730,54 @@ TEST_F(FaultProcess, LogLockedByAnotherProcess) {
     EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>", "2|<null>"}));
 }
 
+// The log's file system is full: a small tmpfs, mounted over the executable's folder in a
+// mount namespace of the test's own, and filled up before the run. The log's last block has
+// room for the first entry and a part of the second. The first entry is written; the second
+// cannot be written whole and leaves nothing behind, nor does any later one. The settings
+// file cannot be replaced (its new copy finds no room): it keeps its old content, and exit
+// code 1 tells the caller. The database is upgraded all the same.
+TEST_F(FaultProcess, LogDiskFull) {
+    const std::string db = Database("a.fdb");
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    constexpr std::size_t kBlock = 4096;  // tmpfs hands out space in pages
+    const std::uintmax_t exeSize = std::filesystem::file_size(exe);
+    const Mount tmpfs(dir.Path());
+    const std::string options = "size=" + std::to_string((exeSize / kBlock + 64) * kBlock);
+    ASSERT_EQ(::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, options.c_str()), 0)
+        << std::strerror(errno);
+    std::filesystem::copy_file(testsupport::ExecutablePath(), exe);
+    Prepare({db});
+    // An earlier entry long enough that 100 bytes of the log's block are left: the first
+    // entry of the run takes 60 of them, the second would need 40 + 36.
+    const std::string padded = "07-12-2026 10:15:02.121 level 1:   ";
+    const std::string earlier =
+        kEarlierEntry + padded +
+        std::string(kBlock - 100 - kEarlierEntry.size() - padded.size() - 2, 'x') + "\r\n";
+    WriteFile(log, earlier);
+    {
+        const int fd = ::open(dir.File("filler").c_str(), O_WRONLY | O_CREAT, 0666);
+        ASSERT_GE(fd, 0);
+        const std::string block(65536, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (::write(fd, "x", 1) > 0) {
+        }
+        ::close(fd);
+    }
+
+    const auto result = Run(1);
+    EXPECT_EQ(result.err, "");
+    const std::string text = ReadFile(log);
+    ASSERT_EQ(text.rfind(earlier, 0), 0u) << "earlier entries are lost";
+    const std::vector<std::string> entries = LogEntries();
+    ASSERT_EQ(entries.size(), 3u) << text.substr(earlier.size());
+    EXPECT_EQ(entries[2], "level 5:   Database list count = 1\r\n");
+    EXPECT_EQ(Settings(), OldSettings());
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
 // The settings file has no write permission bit: it is not replaced, also not by root. The
 // database is upgraded, the failure is logged, and exit code 1 tells the caller.
 TEST_F(FaultProcess, SettingsFileReadOnly) {
