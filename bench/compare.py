@@ -432,9 +432,16 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     args = parser.parse_args()
 
-    work = tempfile.mkdtemp(prefix="dbu-bench-", dir="/tmp")
+    work = tempfile.mkdtemp(prefix="dbu-compare-", dir="/tmp")
     os.chmod(work, 0o755)
     give_to_firebird(work)
+    # The embedded engine keeps its lock table, start-up lock and trace area in files that
+    # every embedded Firebird process on the machine shares (/tmp/firebird). Other users' busy
+    # processes there stall these runs at random, and a process killed while it held the trace
+    # area's lock hangs every later one. A lock folder of its own isolates both programs alike.
+    # Safe here because no database of the suite is ever open in two processes at once (the
+    # server opens only the localhost cases' copies, and through its own lock folder).
+    os.environ["FIREBIRD_LOCK"] = os.path.join(work, "lock")
     bench = Bench(os.path.abspath(args.dbupgrade), work, args.runs, args.slow_runs)
     started = time.perf_counter()
     try:
