@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """dbupgrade against Firebird's own isql-fb doing the same transactions.
 
-Every case runs both programs as real processes on fresh copies of the same template database:
-dbupgrade from a work folder of its own (the executable copied there with dbupgrade.ini and
-dbupgrade.sql beside it), isql-fb with the same statements and a COMMIT after each one (DDL is
-committed by SET AUTODDL ON). The runs alternate between the two programs, and the order flips
-every run so that a drift of the machine's load hits both alike. Wall time and peak resident
-set size come from GNU time around each program. The table reports medians and dbupgrade / isql-fb.
+Every case runs both programs as real processes on fresh copies of the same template database
+(dialect 1, WIN1251, forced writes off, so that the disk flush of each commit does not hide
+what the programs themselves cost): dbupgrade from a work folder of its own (the executable
+copied there with dbupgrade.ini and dbupgrade.sql beside it), isql-fb with the same statements
+and a COMMIT after each one (DDL under SET AUTODDL ON, values of VAR variables pasted). The runs
+alternate between the two programs, the order flips every run, and the cases of one row take
+turns, so that a drift of the machine's load hits all of them alike. For each run it records
+the wall time, the CPU time (user + system, which the load of a shared machine disturbs far
+less) and the peak resident set size; the table reports medians and dbupgrade / isql-fb.
 
 Every run is checked: dbupgrade must exit with 0 and write the expected SetupStatus, isql-fb
 must exit with 0 and print nothing on stderr, and after the last run a query on both databases
@@ -18,9 +21,9 @@ import csv
 import os
 import shutil
 import statistics
+import signal
 import subprocess
 import sys
-import signal
 import tempfile
 import threading
 import time
