@@ -262,8 +262,8 @@ class Bench:
         if os.path.exists(log_path):
             os.remove(log_path)
         seconds, cpu, rss, code = run_measured([os.path.join(folder, "dbupgrade")], folder,
-                                          os.path.join(folder, "stdout.txt"),
-                                          os.path.join(folder, "stderr.txt"))
+                                               os.path.join(folder, "stdout.txt"),
+                                               os.path.join(folder, "stderr.txt"))
         with open(ini, encoding="latin-1") as f:
             status = [line.strip() for line in f if line.lower().startswith("setupstatus=")]
         if code != 0 or status != [f"SetupStatus={case.setup_status}"]:

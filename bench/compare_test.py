@@ -2,7 +2,7 @@
 """Checks of the comparison harness that need no database: what a run measures, that both
 programs are given the same statements, and how the table decides the targets.
 
-Run: python3 -m unittest discover -s bench -p 'compare_test.py'"""
+Run: python3 -m unittest discover -s bench -p "compare_test.py""""
 
 import os
 import tempfile
@@ -88,6 +88,69 @@ class ScriptsTest(unittest.TestCase):
         case = next(c for c in compare.build_cases(1, 1) if c.row == 3)
         self.assertNotIn("@", case.statements_isql)
         self.assertIn("VALUES (7, 'O''Brien', 12.50, '2-JAN-2024');", case.statements_isql)
+
+
+class RunCheckTest(unittest.TestCase):
+    """A run counts only when the program did its work: stand-ins for both programs that fail
+    in the ways a real run can must stop the suite."""
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+        self.template = os.path.join(self.folder, "template.fdb")
+        with open(self.template, "wb") as f:
+            f.write(b"template pages")
+        self.case = compare.Case(1, "stand-in", "small", "INSERT\r\n", "INSERT;\nCOMMIT;\n",
+                                 databases=2)
+
+    def bench_with(self, dbupgrade_body):
+        program = os.path.join(self.folder, "program")
+        with open(program, "w") as f:
+            f.write("#!/bin/sh\n" + dbupgrade_body)
+        os.chmod(program, 0o755)
+        work = os.path.join(self.folder, "work")
+        os.makedirs(work, exist_ok=True)
+        bench = compare.Bench(program, work, 1, 1)
+        bench.templates["small"] = self.template
+        return bench
+
+    def test_a_run_that_ends_with_cancel_or_an_exit_code_fails(self):
+        for body in ('printf "SetupStatus=Cancel\\r\\n" >> "$(dirname "$0")/dbupgrade.ini"\n',
+                     'printf "SetupStatus=Continue\\r\\n" >> "$(dirname "$0")/dbupgrade.ini"\n'
+                     'exit 1\n',
+                     ":\n"):  # no SetupStatus written at all
+            with self.subTest(body=body), self.assertRaises(compare.BenchError):
+                self.bench_with(body).run_dbupgrade(self.case, 1, 0)
+
+    def test_the_runner_finds_its_files_and_fresh_copies_beside_it(self):
+        body = ('cd "$(dirname "$0")" && cp dbupgrade.ini seen.ini && cp dbupgrade.sql seen.sql'
+                ' && printf "SetupStatus=Continue\\r\\n" >> dbupgrade.ini\n')
+        bench = self.bench_with(body)
+        _, _, _, names = bench.run_dbupgrade(self.case, 5, 0)
+        folder = os.path.join(bench.work, "stand-in-dbu5")
+        with open(os.path.join(folder, "seen.ini"), newline="") as f:
+            self.assertEqual(f.read(), "[General]\r\nDebugMode=5\r\n[Database]\r\n" +
+                             "".join(f"Db{i}={n}\r\n" for i, n in enumerate(names)))
+        with open(os.path.join(folder, "seen.sql"), newline="") as f:
+            self.assertEqual(f.read(), "INSERT\r\n")
+        self.assertEqual(len(set(names)), 2)
+        for name in names:
+            with open(name, "rb") as f:
+                self.assertEqual(f.read(), b"template pages")
+
+    def test_isql_errors_on_stderr_fail_the_run(self):
+        # isql-fb without -bail reports a failed statement on stderr and still exits with 0.
+        fake_isql = os.path.join(self.folder, "isql-fb")
+        with open(fake_isql, "w") as f:
+            f.write('#!/bin/sh\necho "Statement failed, SQLSTATE = 42S02" >&2\n')
+        os.chmod(fake_isql, 0o755)
+        saved = compare.ISQL
+        compare.ISQL = fake_isql
+        self.addCleanup(setattr, compare, "ISQL", saved)
+        case = compare.Case(1, "stand-in", "small", "", "", databases=1)
+        with self.assertRaises(compare.BenchError):
+            self.bench_with(":\n").run_isql(case, 0)
 
 
 def result(seconds, cpu=None, rss_kib=10240):
