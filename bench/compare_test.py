@@ -2,7 +2,8 @@
 """Checks of the comparison harness that need no database: what a run measures, that both
 programs are given the same statements, and how the table decides the targets.
 
-Run: python3 -m unittest discover -s bench -p "compare_test.py""""
+Run: python3 -m unittest discover -s bench -p 'compare_test.py'
+"""
 
 import os
 import tempfile
