@@ -48,6 +48,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDBU_BUILD_TESTS=OFF -DDBU_BU
 cmake --build "$build" -j "$(nproc)" --target dbupgrade "${micro[@]}"
 
 mkdir -p "$results"
+echo "=== checks of the comparison harness"
+python3 -m unittest discover -s bench -p 'compare_test.py'
 echo "=== dbupgrade against isql-fb ($runs runs, $slow_runs for the slowest cases); load: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 bench/compare.py --dbupgrade "$build/dbupgrade" --out "$results" \
   --runs "$runs" --slow-runs "$slow_runs" | tee "$results/results.txt"
