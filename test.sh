@@ -26,9 +26,26 @@ status=0
 run_build() {
   local dir=$1
   shift
+  rm -f "$dir/ctest.out"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return 1
   cmake --build "$dir" -j "$jobs" || return 1
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 | tee "$dir/ctest.out"
+}
+
+# Adds up "N% tests passed, F tests failed out of T" of both builds.
+passed=0
+failed=0
+count_results() {
+  local line t f
+  line=$(grep -E 'tests failed out of [0-9]+' "$1/ctest.out" 2>/dev/null | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))  # the build or ctest itself failed
+    return
+  fi
+  f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  t=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  passed=$((passed + t - f))
+  failed=$((failed + f))
 }
 
 echo "=== plain build ==="
@@ -38,7 +55,10 @@ run_build build-asan -DDBU_SANITIZE=ON -DDBU_BUILD_BENCH=OFF || status=1
 echo "=== fuzzing (libFuzzer, bounded) ==="
 FUZZ_BUILD_DIR=build-fuzz bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || status=1
 
+count_results build
+count_results build-asan
 if [ $status -ne 0 ]; then
   echo "TESTS FAILED"
 fi
+echo "tests: $passed passed, $failed failed"
 exit $status
