@@ -269,6 +269,13 @@ class Bench:
         if code != 0 or status != [f"SetupStatus={case.setup_status}"]:
             raise BenchError(f"{case.name}: dbupgrade DebugMode {mode} exit code {code}, "
                              f"{status or 'no SetupStatus'}; see {folder}")
+        if mode >= 5 and case.statements:
+            # DebugMode 5 is measured with one log entry per statement; make sure they came.
+            with open(log_path, "rb") as f:
+                entries = f.read().count(b" execute SQL: ")
+            if entries != case.statements:
+                raise BenchError(f"{case.name}: {entries} statements logged at DebugMode "
+                                 f"{mode}, {case.statements} expected; see {log_path}")
         return seconds, cpu, rss, names
 
     def run_isql(self, case, run):
