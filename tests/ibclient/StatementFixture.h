@@ -53,24 +53,4 @@ class StatementTest : public ::testing::Test {
     ibclient::TIBTransaction tr_;
 };
 
-// The number of the client error `action` raises, or -1 when it raises none.
-template <class Action> int ClientError(Action&& action) {
-    try {
-        action();
-    } catch (const ibclient::EIBClientError& e) {
-        return e.SQLErrorCode();
-    }
-    return -1;
-}
-
-// The message of the exception `action` raises (empty when none).
-template <class Action> std::string ErrorMessage(Action&& action) {
-    try {
-        action();
-    } catch (const ibclient::Exception& e) {
-        return e.Message();
-    }
-    return {};
-}
-
 } // namespace testsupport

@@ -14,19 +14,10 @@
 namespace {
 
 using namespace ibclient;
+using testsupport::ClientError;
 using testsupport::CreateDatabase;
 using testsupport::SetUpLikeRunner;
 using testsupport::TempDir;
-
-template <class Action>
-int ClientErrorNumber(Action&& action) {
-    try {
-        action();
-    } catch (const EIBClientError& e) {
-        return e.SQLErrorCode();
-    }
-    return -1;
-}
 
 class DatabaseTest : public ::testing::Test {
 protected:
@@ -53,7 +44,7 @@ TEST_F(DatabaseTest, DefaultsAndTheOwnedSchemaTransaction) {
     EXPECT_EQ(db.SchemaTransaction()->DefaultDatabase(), &db);
     // The schema transaction is never anyone's default.
     EXPECT_EQ(db.FindDefaultTransaction(), nullptr);
-    EXPECT_EQ(ClientErrorNumber([&] { db.SetIdleTimer(-1); }), 20);
+    EXPECT_EQ(ClientError([&] { db.SetIdleTimer(-1); }), 20);
 }
 
 TEST_F(DatabaseTest, ConnectsWithTheRunnerParametersAndReconnectsWithTheSameBuffer) {
@@ -114,8 +105,8 @@ TEST_F(DatabaseTest, DialectIsAdjustedDownwardsOnlyAndResetAfterDisconnect) {
     EXPECT_EQ(db.DBSQLDialect(), 1);
     EXPECT_EQ(db.SQLDialect(), 1);
     EXPECT_EQ(warnings, 1);
-    EXPECT_EQ(ClientErrorNumber([&] { db.SetSQLDialect(2); }), 87);
-    EXPECT_EQ(ClientErrorNumber([&] { db.SetSQLDialect(0); }), 87);
+    EXPECT_EQ(ClientError([&] { db.SetSQLDialect(2); }), 87);
+    EXPECT_EQ(ClientError([&] { db.SetSQLDialect(0); }), 87);
     EXPECT_EQ(db.SQLDialect(), 1);
     db.Close();
     EXPECT_EQ(db.DBSQLDialect(), 1);
@@ -128,22 +119,22 @@ TEST_F(DatabaseTest, ErrorStatesLeaveEverythingAsItWas) {
     TIBDatabase db;
     db.SetLoginPrompt(false);
     db.Params().SetCommaText(testsupport::kRunnerParams);
-    EXPECT_EQ(ClientErrorNumber([&] { db.Open(); }), 17);
-    EXPECT_EQ(ClientErrorNumber([&] { db.RequireConnected(); }), 15);
-    EXPECT_EQ(ClientErrorNumber([&] { db.CloseConnection(false); }), 15);
+    EXPECT_EQ(ClientError([&] { db.Open(); }), 17);
+    EXPECT_EQ(ClientError([&] { db.RequireConnected(); }), 15);
+    EXPECT_EQ(ClientError([&] { db.CloseConnection(false); }), 15);
     EXPECT_THROW(db.QueryDatabaseDialect(), EIBInterBaseError);
 
     db.SetDatabaseName(path);
     db.Open();
     const std::vector<std::string> params = db.Params().Lines();
-    EXPECT_EQ(ClientErrorNumber([&] { db.Params().Add("sql_role_name=X"); }), 16);
-    EXPECT_EQ(ClientErrorNumber([&] { db.Params().SetCommaText("user_name=Y"); }), 16);
+    EXPECT_EQ(ClientError([&] { db.Params().Add("sql_role_name=X"); }), 16);
+    EXPECT_EQ(ClientError([&] { db.Params().SetCommaText("user_name=Y"); }), 16);
     EXPECT_EQ(db.Params().Lines(), params);
     EXPECT_FALSE(db.ParamsDirty());
-    EXPECT_EQ(ClientErrorNumber([&] { db.SetDatabaseName(path + ".other"); }), 16);
+    EXPECT_EQ(ClientError([&] { db.SetDatabaseName(path + ".other"); }), 16);
     db.SetDatabaseName(path);  // the same name again is no change
     EXPECT_EQ(db.DatabaseName(), path);
-    EXPECT_EQ(ClientErrorNumber([&] { db.RequireDisconnected(); }), 16);
+    EXPECT_EQ(ClientError([&] { db.RequireDisconnected(); }), 16);
 }
 
 TEST_F(DatabaseTest, RefusedAttachesLeaveTheDatabaseDisconnected) {
@@ -163,12 +154,12 @@ TEST_F(DatabaseTest, RefusedAttachesLeaveTheDatabaseDisconnected) {
     const std::string path = NewDatabase("p.fdb", 1);
     db.SetDatabaseName(path);
     db.Params().Add("usr_name=x");
-    EXPECT_EQ(ClientErrorNumber([&] { db.Open(); }), 114);
+    EXPECT_EQ(ClientError([&] { db.Open(); }), 114);
     EXPECT_FALSE(db.Connected());
     EXPECT_TRUE(db.ParamsDirty());
     db.Params().Delete(db.Params().Count() - 1);
     db.Params().Add("password=" + std::string(256, 'x'));
-    EXPECT_EQ(ClientErrorNumber([&] { db.Open(); }), 120);
+    EXPECT_EQ(ClientError([&] { db.Open(); }), 120);
     EXPECT_FALSE(db.Connected());
     db.Params().SetCommaText(testsupport::kRunnerParams);
     db.Open();
@@ -181,7 +172,7 @@ TEST_F(DatabaseTest, LoginHandlerSuppliesTheCredentialsOrRefuses) {
     db.SetDatabaseName(path);
     db.Params().SetCommaText("user_name=nobody,password=wrong,lc_ctype=WIN1251");
     db.OnLogin = [](std::string&, std::string&) { return false; };
-    EXPECT_EQ(ClientErrorNumber([&] { db.Open(); }), 10);
+    EXPECT_EQ(ClientError([&] { db.Open(); }), 10);
     EXPECT_FALSE(db.Connected());
 
     db.OnLogin = [](std::string& user, std::string& password) {
@@ -241,8 +232,8 @@ TEST_F(DatabaseTest, BoundObjectsHearOfTheDisconnectAfterTheTransactionsEnded) {
     db.Close();
     EXPECT_EQ(heard,
               (std::vector<std::string>{"transaction-end", "before:ended", "after:detached"}));
-    EXPECT_EQ(ClientErrorNumber([&] { statement.DatabaseHandle(); }), 15);
-    EXPECT_EQ(ClientErrorNumber([&] { statement.TransactionHandle(); }), 18);
+    EXPECT_EQ(ClientError([&] { statement.DatabaseHandle(); }), 15);
+    EXPECT_EQ(ClientError([&] { statement.TransactionHandle(); }), 18);
 }
 
 TEST_F(DatabaseTest, ANotForcedCloseStopsAtTheFirstFailureAndStaysConnected) {
@@ -265,8 +256,8 @@ TEST_F(DatabaseTest, AttachRulesSlotReuseAndHandleChecks) {
     TIBDatabase db;
     TIBTransaction tr;
     TIBBase unbound;
-    EXPECT_EQ(ClientErrorNumber([&] { unbound.DatabaseHandle(); }), 24);
-    EXPECT_EQ(ClientErrorNumber([&] { unbound.TransactionHandle(); }), 25);
+    EXPECT_EQ(ClientError([&] { unbound.DatabaseHandle(); }), 24);
+    EXPECT_EQ(ClientError([&] { unbound.TransactionHandle(); }), 25);
 
     // A database without a default transaction attaches none...
     unbound.AttachDatabase(&db);
@@ -327,7 +318,7 @@ TEST_F(DatabaseTest, DestroyingTheDatabaseFreesItsObjectsAndItsTransactions) {
     EXPECT_FALSE(tr.Active());
     EXPECT_EQ(tr.DefaultDatabase(), nullptr);
     EXPECT_EQ(tr.FindDefaultDatabase(), nullptr);
-    EXPECT_EQ(ClientErrorNumber([&] { tr.Start(); }), 21);
+    EXPECT_EQ(ClientError([&] { tr.Start(); }), 21);
 
     // The active transaction was committed by the forced close.
     TIBDatabase db;

@@ -2,6 +2,7 @@
 // through TIBQuery, under the default format settings and under a comma-decimal locale.
 #include "ibclient/FormatSettings.h"
 #include "ibclient/IBQuery.h"
+#include "tests/ibclient/FormatSettingsFixture.h"
 #include "tests/ibclient/StatementFixture.h"
 
 #include <gtest/gtest.h>
@@ -24,16 +25,6 @@ struct TextCase {
     const char* commaText;
 };
 
-TFormatSettings CommaSettings() {
-    TFormatSettings s;
-    s.DecimalSeparator = ',';
-    s.DateSeparator = '.';
-    s.TimeSeparator = ':';
-    s.ShortDateFormat = "dd/mm/yyyy";
-    s.LongTimeFormat = "hh:mm:ss";
-    return s;
-}
-
 class FieldTextTest : public StatementTest {
 protected:
     void TearDown() override { SetFormatSettings(TFormatSettings{}); }
@@ -51,7 +42,7 @@ protected:
         query.Open();
         ASSERT_EQ(query.Fields().Count(), static_cast<int>(cases.size()));
         for (const bool comma : {false, true}) {
-            SetFormatSettings(comma ? CommaSettings() : TFormatSettings{});
+            SetFormatSettings(comma ? testsupport::CommaDecimalSettings() : TFormatSettings{});
             for (std::size_t i = 0; i < cases.size(); ++i) {
                 const TextCase& c = cases[i];
                 const TField& field = *query.Fields()[static_cast<int>(i)];

@@ -11,34 +11,15 @@
 #include <string>
 
 #include "ibclient/Errors.h"
+#include "tests/ibclient/FormatSettingsFixture.h"
 
 using namespace ibclient;
 
 namespace {
 
-TFormatSettings GermanSettings() {
-    TFormatSettings s;
-    s.DecimalSeparator = ',';
-    s.DateSeparator = '.';
-    s.TimeSeparator = ':';
-    s.ShortDateFormat = "dd/mm/yyyy";
-    s.LongTimeFormat = "hh:mm:ss";
-    return s;
-}
+using testsupport::SettingsGuard;
 
-// Puts the process-wide settings back when a test that replaced them ends.
-class SettingsGuard {
-public:
-    explicit SettingsGuard(const TFormatSettings& replacement) : saved_(FormatSettings()) {
-        SetFormatSettings(replacement);
-    }
-    ~SettingsGuard() { SetFormatSettings(saved_); }
-    SettingsGuard(const SettingsGuard&) = delete;
-    SettingsGuard& operator=(const SettingsGuard&) = delete;
-
-private:
-    TFormatSettings saved_;
-};
+TFormatSettings GermanSettings() { return testsupport::CommaDecimalSettings(); }
 
 std::string WithComma(std::string text) {
     for (char& c : text) {

@@ -15,6 +15,7 @@
 namespace {
 
 using namespace ibclient;
+using testsupport::ClientError;
 using testsupport::ExecSQL;
 using testsupport::QueryInt;
 using testsupport::SetUpLikeRunner;
@@ -30,16 +31,6 @@ constexpr const char* kSchema =
     "  IF (EXISTS(SELECT * FROM REFUSE)) THEN EXCEPTION COMMIT_REFUSED;\n"
     "END^\n"
     "SET TERM ;^\n";
-
-template <class Action>
-int ClientErrorNumber(Action&& action) {
-    try {
-        action();
-    } catch (const EIBClientError& e) {
-        return e.SQLErrorCode();
-    }
-    return -1;
-}
 
 class TransactionTest : public ::testing::Test {
 protected:
@@ -110,28 +101,28 @@ TEST_F(TransactionTest, RetainingEndsKeepTheTransactionAndTellNoObject) {
 }
 
 TEST_F(TransactionTest, ErrorStates) {
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Commit(); }), 18);
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Rollback(); }), 18);
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.CommitRetaining(); }), 18);
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.SetIdleTimer(-5); }), 20);
+    EXPECT_EQ(ClientError([&] { tr_.Commit(); }), 18);
+    EXPECT_EQ(ClientError([&] { tr_.Rollback(); }), 18);
+    EXPECT_EQ(ClientError([&] { tr_.CommitRetaining(); }), 18);
+    EXPECT_EQ(ClientError([&] { tr_.SetIdleTimer(-5); }), 20);
     tr_.Start();
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Start(); }), 19);
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Params().Add("read"); }), 19);
+    EXPECT_EQ(ClientError([&] { tr_.Start(); }), 19);
+    EXPECT_EQ(ClientError([&] { tr_.Params().Add("read"); }), 19);
     EXPECT_EQ(tr_.Params().Count(), 0u);
     tr_.Commit();
 
     TIBTransaction unlisted;
-    EXPECT_EQ(ClientErrorNumber([&] { unlisted.Start(); }), 21);
+    EXPECT_EQ(ClientError([&] { unlisted.Start(); }), 21);
     TIBDatabase closed;
     unlisted.SetDefaultDatabase(&closed);
-    EXPECT_EQ(ClientErrorNumber([&] { unlisted.Start(); }), 15);
+    EXPECT_EQ(ClientError([&] { unlisted.Start(); }), 15);
     EXPECT_FALSE(unlisted.Active());
 
     // Bad parameter lines are refused before the client library is asked.
     tr_.Params().Add("lock_read");
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Start(); }), 122);
+    EXPECT_EQ(ClientError([&] { tr_.Start(); }), 122);
     tr_.Params().Set(0, "verb_time");
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Start(); }), 13);
+    EXPECT_EQ(ClientError([&] { tr_.Start(); }), 13);
     EXPECT_FALSE(tr_.Active());
     EXPECT_TRUE(tr_.ParamsDirty());
 }
@@ -260,7 +251,7 @@ TEST_F(TransactionTest, OneTransactionOverTwoDatabases) {
     tr_.Start();
     other.Close();
     EXPECT_FALSE(tr_.Active());
-    EXPECT_EQ(ClientErrorNumber([&] { tr_.Start(); }), 15);
+    EXPECT_EQ(ClientError([&] { tr_.Start(); }), 15);
 }
 
 TEST_F(TransactionTest, DefaultDatabaseLinksBothListsAndGivesObjectsTheDatabase) {

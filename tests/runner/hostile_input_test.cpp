@@ -8,6 +8,7 @@
 #include "runner/ScriptReader.h"
 #include "runner/ScriptVariables.h"
 #include "runner/Settings.h"
+#include "tests/runner/ScriptFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -24,17 +25,6 @@ namespace {
 using testsupport::TempDir;
 using testsupport::WriteFile;
 using namespace std::string_literals;
-
-// The statements the script reader collects from a script of `content`.
-std::vector<std::string> CollectStatements(const TempDir& dir, const std::string& content) {
-    RunnerContext context;
-    context.ExecutablePath = dir.File("dbupgrade");
-    WriteFile(dir.File("dbupgrade.sql"), content);
-    std::vector<std::string> statements;
-    RunScriptFile(context, [&](const std::string& statement) { statements.push_back(statement); });
-    EXPECT_FALSE(context.ErrorFlag);
-    return statements;
-}
 
 // Compares without printing megabytes when they differ.
 void ExpectSameBytes(const std::string& actual, const std::string& expected, const char* what) {

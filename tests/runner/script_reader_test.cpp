@@ -4,6 +4,7 @@
 
 #include "logging/Logger.h"
 #include "runner/RunnerContext.h"
+#include "tests/runner/ScriptFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,17 +35,6 @@ std::vector<std::string> ReadLines(const std::string& path) {
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(file.ReadLine(line)); // the end stays the end
     return lines;
-}
-
-// The statements RunScriptFile hands on for a script of `content`.
-std::vector<std::string> Statements(const TempDir& dir, const std::string& content) {
-    RunnerContext context;
-    context.ExecutablePath = dir.File("dbupgrade");
-    WriteFile(dir.File("dbupgrade.sql"), content);
-    std::vector<std::string> statements;
-    RunScriptFile(context, [&](const std::string& statement) { statements.push_back(statement); });
-    EXPECT_FALSE(context.ErrorFlag);
-    return statements;
 }
 
 TEST(ScriptPathTest, FirstArgumentOnlyWithSqlExtension) {
@@ -158,7 +148,7 @@ TEST(RunScriptFileTest, StatementsAreCutAtBlankLines) {
     };
     const TempDir dir;
     for (const auto& [content, statements] : cases) {
-        EXPECT_EQ(Statements(dir, content), statements) << "content: " << content;
+        EXPECT_EQ(CollectStatements(dir, content), statements) << "content: " << content;
     }
 }
 
