@@ -6,8 +6,9 @@ Every case runs both programs as real processes on fresh copies of the same temp
 what the programs themselves cost): dbupgrade from a work folder of its own (the executable
 copied there with dbupgrade.ini and dbupgrade.sql beside it), isql-fb with the same statements
 and a COMMIT after each one (DDL under SET AUTODDL ON, values of VAR variables pasted). The runs
-alternate between the two programs, the order flips every run, and the cases of one row take
-turns, so that a drift of the machine's load hits all of them alike. For each run it records
+alternate between the two programs after one uncounted warm-up run, the order flips every run,
+and the cases of one row take turns, so that a drift of the machine's load hits all of them
+alike. For each run it records
 the wall time, the CPU time (user + system, which the load of a shared machine disturbs far
 less) and the peak resident set size; the table reports medians and dbupgrade / isql-fb.
 
@@ -310,11 +311,11 @@ class Bench:
         return seconds, cpu, rss, names
 
     def run_group(self, cases):
-        """Runs every case of the group `case.runs` times and returns, per case name, the
-        results per program ("isql", "dbu1", "dbu5", ...). The cases take turns run by run
-        (the sizes of row 6, the two tables of row 4), so that a change of the machine's load
-        falls on all of them alike; within a case the programs alternate, in an order that
-        flips every run."""
+        """Runs every case of the group once to warm up and then `case.runs` times, and
+        returns, per case name, the results per program ("isql", "dbu1", "dbu5", ...). The
+        cases take turns run by run (the sizes of row 6, the two tables of row 4), so that a
+        change of the machine's load falls on all of them alike; within a case the programs
+        alternate, in an order that flips every run."""
         results = {}
         last_names = {}
         for case in cases:
@@ -322,9 +323,11 @@ class Bench:
             for mode in case.debug_modes:
                 results[case.name][f"dbu{mode}"] = Result()
             last_names[case.name] = {}
-        for run in range(max(case.runs for case in cases)):
+        # Run 0 warms up (the executables, libraries and templates in the page cache, the
+        # work folders made) and is not counted.
+        for run in range(max(case.runs for case in cases) + 1):
             for case in cases:
-                if run >= case.runs:
+                if run > case.runs:
                     continue
                 order = ["isql"] + [f"dbu{m}" for m in case.debug_modes]
                 if run % 2:
@@ -335,11 +338,13 @@ class Bench:
                     else:
                         seconds, cpu, rss, names = self.run_dbupgrade(case, int(program[3:]),
                                                                       run)
+                    last_names[case.name][program] = names
+                    if run == 0:
+                        continue
                     result = results[case.name][program]
                     result.seconds.append(seconds)
                     result.cpu.append(cpu)
                     result.rss_kib.append(rss)
-                    last_names[case.name][program] = names
         for case in cases:
             if case.check:
                 self.check_same_content(case, last_names[case.name])
