@@ -8,9 +8,9 @@ copied there with dbupgrade.ini and dbupgrade.sql beside it), isql-fb with the s
 and a COMMIT after each one (DDL under SET AUTODDL ON, values of VAR variables pasted). The runs
 alternate between the two programs after one uncounted warm-up run, the order flips every run,
 and the cases of one row take turns, so that a drift of the machine's load hits all of them
-alike. For each run it records
-the wall time, the CPU time (user + system, which the load of a shared machine disturbs far
-less) and the peak resident set size; the table reports medians and dbupgrade / isql-fb.
+alike. For each run it records the wall time, the CPU time (user + system, which the load of a
+shared machine disturbs far less) and the peak resident set size; the table reports medians and
+dbupgrade / isql-fb.
 
 Every run is checked: dbupgrade must exit with 0 and write the expected SetupStatus, isql-fb
 must exit with 0 and print nothing on stderr, and after the last run a query on both databases
