@@ -10,21 +10,7 @@ packages=(
   clang libclang-rt-14-dev dpkg-dev
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q "${missing[@]}"
-fi
+bash "$(dirname "$0")/apt-install-missing.sh" "${packages[@]}"
 
 # A comma-decimal locale for the text-form tests.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
