@@ -91,8 +91,10 @@ std::optional<Conversion> ReadConversion(std::string_view format, size_t pos) {
     return conv;
 }
 
-// Expands the composite conversions of a date format into their parts.
-std::string ExpandDateComposites(std::string_view format) {
+// Expands the composite conversions of a strftime format into their parts: `expansion` gives
+// the parts for a conversion letter, or nothing to keep that conversion as it is.
+template <class Expansion>
+std::string ExpandComposites(std::string_view format, const Expansion& expansion) {
     std::string out;
     for (size_t i = 0; i < format.size();) {
         const auto conv = ReadConversion(format, i);
@@ -100,10 +102,8 @@ std::string ExpandDateComposites(std::string_view format) {
             out += format[i++];
             continue;
         }
-        if (conv->letter == 'D') {
-            out += "%m/%d/%y";
-        } else if (conv->letter == 'F') {
-            out += "%Y-%m-%d";
+        if (const std::optional<std::string_view> parts = expansion(conv->letter)) {
+            out += *parts;
         } else {
             out.append(format.substr(i, conv->length));
         }
@@ -112,26 +112,21 @@ std::string ExpandDateComposites(std::string_view format) {
     return out;
 }
 
+std::string ExpandDateComposites(std::string_view format) {
+    return ExpandComposites(format, [](char letter) -> std::optional<std::string_view> {
+        if (letter == 'D') return "%m/%d/%y";
+        if (letter == 'F') return "%Y-%m-%d";
+        return std::nullopt;
+    });
+}
+
 std::string ExpandTimeComposites(std::string_view format, std::string_view ampmFormat) {
-    std::string out;
-    for (size_t i = 0; i < format.size();) {
-        const auto conv = ReadConversion(format, i);
-        if (!conv) {
-            out += format[i++];
-            continue;
-        }
-        if (conv->letter == 'T') {
-            out += "%H:%M:%S";
-        } else if (conv->letter == 'R') {
-            out += "%H:%M";
-        } else if (conv->letter == 'r') {
-            out += ampmFormat.empty() ? std::string_view("%I:%M:%S %p") : ampmFormat;
-        } else {
-            out.append(format.substr(i, conv->length));
-        }
-        i += conv->length;
-    }
-    return out;
+    return ExpandComposites(format, [&](char letter) -> std::optional<std::string_view> {
+        if (letter == 'T') return "%H:%M:%S";
+        if (letter == 'R') return "%H:%M";
+        if (letter == 'r') return ampmFormat.empty() ? "%I:%M:%S %p" : ampmFormat;
+        return std::nullopt;
+    });
 }
 
 // nl_langinfo's answer, or an empty text.

@@ -139,6 +139,14 @@ TParsedSQL ParseSQLParameters(std::string_view sql) {
     for (std::size_t i = 0; i < n; ++i) {
         const char c = sql[i];
         const char next = i + 1 < n ? sql[i + 1] : '\0';
+        // Records the name; the character after its end is copied at once, unexamined.
+        const auto endName = [&] {
+            result.Names.push_back(name);
+            if (next != '\0')
+                out += next;
+            ++i;
+            state = State::Default;
+        };
         switch (state) {
         case State::Default:
             if (c == '\'' || c == '"') {
@@ -183,26 +191,15 @@ TParsedSQL ParseSQLParameters(std::string_view sql) {
                 state = State::QuotedParameter;
             } else if (IsNameChar(c)) {
                 name += c;
-                if (!IsNameChar(next)) {
-                    // The character that ends the name is copied at once, unexamined.
-                    result.Names.push_back(name);
-                    if (next != '\0')
-                        out += next;
-                    ++i;
-                    state = State::Default;
-                }
+                if (!IsNameChar(next))
+                    endName();
             } else {
                 RaiseParseError("Parameter name expected");
             }
             break;
         case State::QuotedParameter:
             if (c == '"') {
-                // The closing quote is dropped and the character after it copied unexamined.
-                result.Names.push_back(name);
-                if (next != '\0')
-                    out += next;
-                ++i;
-                state = State::Default;
+                endName();  // the closing quote itself is dropped
             } else {
                 name += c;
             }
