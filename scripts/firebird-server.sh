@@ -24,6 +24,20 @@ set_password() {
   chown firebird:firebird "$SECURITY_DB"
 }
 
+# Firebird keeps its lock tables and a process-shared trace mutex in /tmp/firebird. A client
+# killed at the wrong moment can leave that mutex held by a dead thread, and every later
+# Firebird process then hangs. Files that no process has open or mapped are stale: remove them
+# (their users recreate them).
+clear_stale_locks() {
+  local dir=${FIREBIRD_LOCK:-/tmp/firebird} f
+  [ -d "$dir" ] || return 0
+  command -v fuser >/dev/null || return 0
+  for f in "$dir"/*; do
+    [ -f "$f" ] || continue
+    fuser -s "$f" 2>/dev/null || rm -f "$f"
+  done
+}
+
 start() {
   mkdir -p "$STATE_DIR"
   chmod 777 "$STATE_DIR"
@@ -31,6 +45,7 @@ start() {
     echo "firebird: a server already answers on port $PORT"
     return 0
   fi
+  clear_stale_locks
   set_password
   su -s /bin/sh firebird -c "/usr/sbin/fbguard -daemon -forever -pidfile $STATE_DIR/fbguard.pid" \
     || /usr/sbin/fbguard -daemon -forever -pidfile "$STATE_DIR/fbguard.pid"
