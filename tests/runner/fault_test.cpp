@@ -210,6 +210,14 @@ int FreePort() {
     return ntohs(addr.sin_port);
 }
 
+// A connection holding an uncommitted update of row 0 of T: the runner's statements on that
+// row wait for its lock until this transaction ends.
+std::unique_ptr<Connection> HoldRowLock(const std::string& database) {
+    auto blocker = std::make_unique<Connection>(database);
+    testsupport::ExecSQL(blocker->db, blocker->tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    return blocker;
+}
+
 constexpr const char* kServerProgram = "/usr/sbin/firebird";
 constexpr const char* kSecurityDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
 constexpr const char* kIntlFolder = "/usr/lib/x86_64-linux-gnu/firebird/3.0/intl";
@@ -472,8 +480,7 @@ TEST_F(FaultProcess, ServerKilledWhileAStatementWaits) {
     const std::string local = Database("local.fdb");
     Prepare({remote, local});
 
-    auto blocker = std::make_unique<Connection>(remote);
-    testsupport::ExecSQL(blocker->db, blocker->tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    auto blocker = HoldRowLock(remote);
     auto watcher = std::make_unique<Connection>(remote);
     auto runner = Start();
     ASSERT_NE(WaitingAttachment(*watcher, kUpdate), 0) << ReadFile(log);
@@ -532,8 +539,7 @@ TEST_F(FaultProcess, AttachmentDeletedWhileAStatementWaits) {
     const std::string db = "localhost:" + path;
     Prepare({db});
 
-    Connection blocker(db);
-    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    const auto blocker = HoldRowLock(db);
     Connection watcher(db);
     auto runner = Start();
     ASSERT_NE(WaitingAttachment(watcher, kUpdate), 0) << ReadFile(log);
@@ -543,7 +549,7 @@ TEST_F(FaultProcess, AttachmentDeletedWhileAStatementWaits) {
     EXPECT_TRUE(WaitUntil(
         [&] { return ReadFile(log).find("error during execution SQL") != std::string::npos; }, 30s))
         << ReadFile(log);
-    blocker.tr.Rollback();
+    blocker->tr.Rollback();
     const std::optional<int> exitCode = runner->Wait(60s);
     ASSERT_TRUE(exitCode) << ReadFile(log);
     watcher.tr.Commit();
@@ -581,14 +587,13 @@ TEST_F(FaultProcess, AttachmentDeletedWhileADeclarationQueryWaits) {
     const std::string declaration = "VAR @a = SELECT ID FROM T WHERE ID = 0 WITH LOCK";
     Prepare({db, next}, {kInsert1, declaration, kInsert2});
 
-    Connection blocker(db);
-    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    const auto blocker = HoldRowLock(db);
     Connection watcher(db);
     auto runner = Start();
     ASSERT_NE(WaitingAttachment(watcher, "SELECT ID FROM T"), 0) << ReadFile(log);
     DeleteAttachmentsOf(db, runner->Pid());
     const std::optional<int> exitCode = runner->Wait(60s);
-    blocker.tr.Rollback();
+    blocker->tr.Rollback();
     ASSERT_TRUE(exitCode) << ReadFile(log);
     watcher.tr.Commit();
 
@@ -624,8 +629,7 @@ TEST_F(FaultProcess, LockHeldLongerThanTheRunKeepsTheRunnerWaiting) {
     const std::string db = "localhost:" + path;
     Prepare({db});
 
-    Connection blocker(db);
-    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    const auto blocker = HoldRowLock(db);
     Connection watcher(db);
     auto runner = Start();
     const std::int64_t waiting = WaitingAttachment(watcher, kUpdate);
@@ -635,7 +639,7 @@ TEST_F(FaultProcess, LockHeldLongerThanTheRunKeepsTheRunnerWaiting) {
     EXPECT_EQ(WaitingAttachment(watcher, kUpdate), waiting);
     EXPECT_EQ(ReadFile(log), logWhileWaiting);
     EXPECT_EQ(runner->Kill(SIGKILL), 128 + SIGKILL);
-    blocker.tr.Rollback();
+    blocker->tr.Rollback();
     watcher.tr.Commit();
 
     EXPECT_EQ(Output(), "");
@@ -803,13 +807,12 @@ TEST_F(FaultProcess, SettingsFileDeletedDuringTheRun) {
     }
     const std::string db = "localhost:" + Database("a.fdb");
     Prepare({db});
-    Connection blocker(db);
-    testsupport::ExecSQL(blocker.db, blocker.tr, "UPDATE T SET A = 5 WHERE ID = 0");
+    const auto blocker = HoldRowLock(db);
     Connection watcher(db);
     auto runner = Start();
     ASSERT_NE(WaitingAttachment(watcher, kUpdate), 0) << ReadFile(log);
     ASSERT_EQ(::unlink(ini.c_str()), 0);
-    blocker.tr.Rollback();
+    blocker->tr.Rollback();
     const std::optional<int> exitCode = runner->Wait(60s);
     ASSERT_TRUE(exitCode) << ReadFile(log);
     watcher.tr.Commit();
