@@ -266,10 +266,20 @@ void TIBSQL::OnBeforeTransactionEnd() {
 }
 
 void TIBSQL::OnBeforeDatabaseDisconnect() {
-    if (handle_ != 0) {
+    if (handle_ == 0)
+        return;
+    // The handle belongs to the attachment that goes away: it is released even when closing
+    // the cursor fails, or the next RunStatement would use it instead of preparing again.
+    try {
         CloseCursor();
-        ReleaseHandle();
+    } catch (...) {
+        try {
+            ReleaseHandle();
+        } catch (...) { // NOLINT(bugprone-empty-catch): the close's error is the one reported
+        }
+        throw;
     }
+    ReleaseHandle();
 }
 
 void TIBSQL::SetSQL(const std::vector<std::string>& lines) {

@@ -34,9 +34,8 @@ TIBTransaction::~TIBTransaction() {
         try {
             FinishTransaction(DisconnectAction(), true);
         } catch (...) {
-            // A bound object's hook failed; the forced finish has dropped the handle already.
+            // A forced finish ends the transaction whatever its bound objects report.
         }
-        handle_ = 0;
     }
     for (int i = 0; i < objects_.Count(); ++i) {
         if (TIBBase* object = objects_.At(i)) {
@@ -117,7 +116,17 @@ void TIBTransaction::FinishTransaction(TTransactionAction action, bool force) {
     }
     for (int i = 0; i < objects_.Count(); ++i) {
         if (TIBBase* object = objects_.At(i)) {
-            object->DoBeforeTransactionEnd();
+            if (!force) {
+                object->DoBeforeTransactionEnd();
+                continue;
+            }
+            // A forced end must end the transaction whatever a bound object reports: a
+            // handle kept here would belong to an attachment that is going away, and the next
+            // Start would find the transaction still active.
+            try {
+                object->DoBeforeTransactionEnd();
+            } catch (...) {
+            }
         }
     }
     StatusEntry result = 0;
@@ -137,7 +146,14 @@ void TIBTransaction::FinishTransaction(TTransactionAction action, bool force) {
     }
     for (int i = 0; i < objects_.Count(); ++i) {
         if (TIBBase* object = objects_.At(i)) {
-            object->DoAfterTransactionEnd();
+            if (!force) {
+                object->DoAfterTransactionEnd();
+                continue;
+            }
+            try {
+                object->DoAfterTransactionEnd();
+            } catch (...) {
+            }
         }
     }
 }

@@ -50,8 +50,9 @@ public:
     void CommitRetaining();
     void RollbackRetaining();
     // Ends the transaction by `action` (client error 18 when inactive). Commit and rollback
-    // notify the bound objects before and after. Not forced: a refused end raises and the
-    // transaction stays active. Forced: a refused commit is followed by one rollback and the
+    // notify the bound objects before and after. Not forced: a refused end, or a bound
+    // object's error before it, raises and the transaction stays active. Forced: the bound
+    // objects' errors are contained, a refused commit is followed by one rollback and the
     // handle is dropped whatever the results, without an error.
     void FinishTransaction(TTransactionAction action, bool force);
     // Sent by a database before it detaches: an active transaction is ended forced, by commit

@@ -167,16 +167,16 @@ int DPBCode(std::string_view key) {
     return 0;
 }
 
-enum class TPBKind { Flag, LockTable, Unsupported };
+enum class TPBKind { Flag, LockTable, Integer, Unsupported };
 
 struct TPBEntry {
     std::string_view name;
     TPBKind kind;
 };
 
-// The TPB names, numbered 1 to 20 as the published isc_tpb_ constants.
+// The TPB names, numbered 1 to 21 as the published isc_tpb_ constants.
 // clang-format off
-constexpr std::array<TPBEntry, 20> kTPBNames{{
+constexpr std::array<TPBEntry, 21> kTPBNames{{
     {"consistency", TPBKind::Flag},       {"concurrency", TPBKind::Flag},
     {"shared", TPBKind::Flag},            {"protected", TPBKind::Flag},
     {"exclusive", TPBKind::Flag},         {"wait", TPBKind::Flag},
@@ -187,6 +187,7 @@ constexpr std::array<TPBEntry, 20> kTPBNames{{
     {"read_committed", TPBKind::Flag},    {"autocommit", TPBKind::Unsupported},
     {"rec_version", TPBKind::Flag},       {"no_rec_version", TPBKind::Flag},
     {"restart_requests", TPBKind::Unsupported}, {"no_auto_undo", TPBKind::Unsupported},
+    {"lock_timeout", TPBKind::Integer},
 }};
 // clang-format on
 
@@ -194,6 +195,16 @@ void AppendCounted(std::vector<std::uint8_t>& buffer, int code, std::string_view
     buffer.push_back(static_cast<std::uint8_t>(code));
     buffer.push_back(static_cast<std::uint8_t>(value.size()));
     buffer.insert(buffer.end(), value.begin(), value.end());
+}
+
+// The code, the length 4 and `number` in 4 bytes, little-endian.
+void AppendInteger(std::vector<std::uint8_t>& buffer, int code, std::int32_t number) {
+    const auto bits = static_cast<std::uint32_t>(number);
+    buffer.insert(buffer.end(), {static_cast<std::uint8_t>(code), 4,
+                                 static_cast<std::uint8_t>(bits & 0xFF),
+                                 static_cast<std::uint8_t>((bits >> 8) & 0xFF),
+                                 static_cast<std::uint8_t>((bits >> 16) & 0xFF),
+                                 static_cast<std::uint8_t>((bits >> 24) & 0xFF)});
 }
 
 }  // namespace
@@ -294,14 +305,11 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
         case 26:
             dpb.insert(dpb.end(), {static_cast<std::uint8_t>(code), 1, 0});
             break;
-        case 22: {  // sweep_interval: 4 bytes, little-endian
-            const auto number = static_cast<std::uint32_t>(StrToInt(value));
-            dpb.insert(dpb.end(), {22, 4, static_cast<std::uint8_t>(number & 0xFF),
-                                   static_cast<std::uint8_t>((number >> 8) & 0xFF),
-                                   static_cast<std::uint8_t>((number >> 16) & 0xFF),
-                                   static_cast<std::uint8_t>((number >> 24) & 0xFF)});
+        // sweep_interval, connect_timeout (seconds): 4 bytes, little-endian.
+        case 22:
+        case 57:
+            AppendInteger(dpb, code, StrToInt(value));
             break;
-        }
         default:
             RaiseClientError(ceDPBConstantNotSupported,
                              {std::string(kDPBNames[static_cast<std::size_t>(code - 1)])});
@@ -354,6 +362,10 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
                 RaiseClientError(ceTPBValueTooLong, {std::string(entry.name)});
             }
             AppendCounted(tpb, code, value);
+            break;
+        case TPBKind::Integer:
+            // Seconds a lock conflict is waited for (with wait) before the statement fails.
+            AppendInteger(tpb, code, StrToInt(value));
             break;
         case TPBKind::Unsupported:
             RaiseClientError(ceTPBConstantNotSupported, {std::string(entry.name)});

@@ -65,6 +65,8 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params);
 // Blank lines are skipped; names may carry the prefix "isc_tpb_" and any letter case. Raises
 // client error 115 for an unknown name, 13 for an unsupported one, and the ParamBufferError
 // numbers for a lock_read/lock_write line without a table name or with an over-long one.
+// lock_timeout=<seconds> is encoded as a 4-byte little-endian integer (the runtime's
+// conversion error for a value that is not one).
 std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params);
 
 // The runtime's text-to-integer conversion: optional leading blanks, an optional sign, then
