@@ -7,6 +7,11 @@
 #include "ibclient/IBTransaction.h"
 #include "runner/RunnerContext.h"
 
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <thread>
+
 namespace runner {
 
 namespace {
@@ -15,6 +20,42 @@ namespace {
 constexpr const char* kConnectionParams = "user_name=SYSDBA,password=quillfern,lc_ctype=WIN1251";
 constexpr int kSQLDialect = 1;
 constexpr int32_t kErrorLevel = 1;
+// The longest lock wait the server takes.
+constexpr int32_t kMaxLockTimeout = 32767;
+
+bool ServerUnreachable(const ibclient::Exception& error) noexcept {
+    const auto* serverError = dynamic_cast<const ibclient::EIBInterBaseError*>(&error);
+    if (serverError == nullptr) {
+        return false;
+    }
+    // The network errors of the client library: no server answers, or the connection to it
+    // broke while attaching.
+    switch (serverError->StatusCode()) {
+    case 335544648:  // connection lost to pipe server
+    case 335544721:  // unable to complete network request to host
+    case 335544722:  // failed to establish a connection
+    case 335544726:  // error reading data from the connection
+    case 335544727:  // error writing data to the connection
+    case 335544741:  // connection lost to database
+    case 335544971:  // connection shut down by the server
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Ends the transaction and disconnects (EndConnection); a failure is logged as the failed
+// close of the database and counts as an error of the run, but never ends the loop.
+void CloseOrReport(RunnerContext& context, bool commit) {
+    const std::string name = context.Database->DatabaseName();
+    try {
+        EndConnection(context, commit);
+    } catch (const std::exception& e) {
+        context.ErrorFlag = true;
+        context.LogMessage(kErrorLevel, " error: close database " + name +
+                                            " failed\r\nerror message: " + e.what());
+    }
+}
 
 }  // namespace
 
@@ -23,17 +64,30 @@ bool OpenDatabase(RunnerContext& context, const std::string& databaseName) {
     ibclient::TIBTransaction& transaction = *context.Transaction;
 
     // Nothing of the previous entry may stay open before the name changes.
-    transaction.SetActive(false);
-    database.SetConnected(false);
+    CloseOrReport(context, false);
     if (databaseName.empty()) {
         context.ErrorFlag = true;
         return false;
     }
     database.SetDatabaseName(databaseName);
     database.SetLoginPrompt(false);
-    database.Params().SetCommaText(kConnectionParams);
+    database.Params().SetCommaText(
+        context.ConnectTimeout > 0
+            ? std::string(kConnectionParams) +
+                  ",connect_timeout=" + std::to_string(context.ConnectTimeout)
+            : std::string(kConnectionParams));
     database.SetSQLDialect(kSQLDialect);
     transaction.SetDefaultDatabase(&database);
+    // Without a limit the transactions take the server's defaults (no parameters): snapshot,
+    // read-write, waiting for locks as long as they are held. With one, the same but a lock
+    // is waited for at most that many seconds.
+    if (context.LockTimeout > 0) {
+        transaction.Params().SetCommaText(
+            "concurrency,write,wait,lock_timeout=" +
+            std::to_string(std::min(context.LockTimeout, kMaxLockTimeout)));
+    } else {
+        transaction.Params().Clear();
+    }
     try {
         database.Open();
     } catch (const ibclient::Exception& e) {
@@ -47,16 +101,63 @@ bool OpenDatabase(RunnerContext& context, const std::string& databaseName) {
 }
 
 void CloseDatabase(RunnerContext& context) {
+    CloseOrReport(context, true);
+}
+
+void EndConnection(RunnerContext& context, bool commit) {
     ibclient::TIBTransaction& transaction = *context.Transaction;
-    if (transaction.Active()) {
+    ibclient::TIBDatabase& database = *context.Database;
+    try {
+        if (transaction.Active()) {
+            if (!commit) {
+                transaction.Rollback();
+            } else {
+                try {
+                    transaction.Commit();
+                } catch (...) {
+                    // Whatever stopped the commit, the transaction must not stay open: undo it.
+                    transaction.Rollback();
+                }
+            }
+        }
+        database.SetConnected(false);
+    } catch (...) {
+        // A lost attachment refuses every call, and a handle kept from it would make the next
+        // connect do nothing. Dropped forced: the transaction ends without a commit, the
+        // statements release their handles and become unprepared, and the handle goes.
+        if (transaction.Active()) {
+            transaction.FinishTransaction(ibclient::TARollback, true);
+        }
+        if (database.Connected()) {
+            database.CloseConnection(true);
+        }
+        throw;
+    }
+}
+
+void Reconnect(RunnerContext& context) {
+    using Clock = std::chrono::steady_clock;
+    ibclient::TIBDatabase& database = *context.Database;
+    const auto deadline = Clock::now() + std::chrono::seconds(std::max(context.ReconnectWait, 0));
+    auto pause = std::chrono::milliseconds(100);
+    for (;;) {
         try {
-            transaction.Commit();
-        } catch (...) {
-            // Whatever stopped the commit, the transaction must not stay open: undo it.
-            transaction.Rollback();
+            database.Open();
+            return;
+        } catch (const ibclient::Exception& e) {
+            // An attach that succeeded before the failure would make the next Open do nothing.
+            if (database.Connected()) {
+                database.CloseConnection(true);
+            }
+            const auto now = Clock::now();
+            if (!ServerUnreachable(e) || now >= deadline) {
+                throw;
+            }
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(pause, deadline - now));
+            pause = std::min(pause * 2, std::chrono::milliseconds(1000));
         }
     }
-    context.Database->SetConnected(false);
 }
 
 }  // namespace runner

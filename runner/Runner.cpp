@@ -109,11 +109,13 @@ void UpgradeDatabase(RunnerContext& context, const std::string& name) {
         context.LogMessage(kProgressLevel, " Start upgrade database " + name + " ");
         try {
             RunScript(context);
-        } catch (const ibclient::Exception& e) {
+        } catch (const std::exception& e) {
+            // The layer's errors and the standard library's alike (a value too large for
+            // memory, say): either ends this database's run, never the loop.
             context.ErrorFlag = true;
             context.LogMessage(kErrorLevel,
                                " error: there was an error during parsing SQL \r\nerror message: " +
-                                   e.Message() + "\r\n");
+                                   std::string(e.what()) + "\r\n");
         } catch (...) {
             // Any other error leaves the loop, but the connection is closed first. An error of
             // the close itself must not replace the one on its way out.
@@ -141,13 +143,16 @@ std::string DemangledName(const std::type_info& type) {
 
 }  // namespace
 
-int32_t ParseDebugMode(std::string_view text) {
-    constexpr int32_t kDefault = 1;
+int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue) {
     const auto parsed = ibclient::ParseIntegerText(text);
     if (!parsed || parsed->Value > INT32_MAX || parsed->Value < INT32_MIN) {
-        return kDefault;
+        return defaultValue;
     }
     return static_cast<int32_t>(parsed->Value);
+}
+
+int32_t ParseDebugMode(std::string_view text) {
+    return ParseSettingsInteger(text, 1);
 }
 
 std::string_view EntryValue(std::string_view entry) {
@@ -159,6 +164,12 @@ RunSettings ReadSettings(const std::string& settingsPath) {
     const TSettingsFile file = TSettingsFile::Load(settingsPath);
     RunSettings settings;
     settings.DebugMode = ParseDebugMode(file.ReadString("General", "DebugMode", ""));
+    settings.ReconnectWait = ParseSettingsInteger(file.ReadString("General", "ReconnectWait", ""),
+                                                  settings.ReconnectWait);
+    settings.LockTimeout = ParseSettingsInteger(file.ReadString("General", "LockTimeout", ""),
+                                                settings.LockTimeout);
+    settings.ConnectTimeout = ParseSettingsInteger(
+        file.ReadString("General", "ConnectTimeout", ""), settings.ConnectTimeout);
     const SectionKeys keys = file.ReadSection("Database");
     settings.DatabaseListCut = keys.Cut;
     settings.DatabaseList.reserve(keys.Names.size());
@@ -183,6 +194,9 @@ int RunMainSequence(RunnerContext& context) {
     const std::string settingsPath = ChangeFileExt(context.ExecutablePath, ".ini");
     RunSettings settings = ReadSettings(settingsPath);
     context.DebugMode = settings.DebugMode;
+    context.ReconnectWait = settings.ReconnectWait;
+    context.LockTimeout = settings.LockTimeout;
+    context.ConnectTimeout = settings.ConnectTimeout;
     databaseList = std::move(settings.DatabaseList);
     const std::string logPath = ChangeFileExt(context.ExecutablePath, ".log");
     RunLogger logger(context, logPath);

@@ -16,6 +16,10 @@ struct RunnerContext;
 // What the settings file gives the run.
 struct RunSettings {
     int32_t DebugMode = 1;
+    // Section General; read like DebugMode (ParseSettingsInteger), see RunnerContext.
+    int32_t ReconnectWait = 30;
+    int32_t LockTimeout = 0;
+    int32_t ConnectTimeout = 0;
     // One "key=value" entry per key of section Database, in file order.
     std::vector<std::string> DatabaseList;
     // True when keys of section Database were left out because their names did not fit into
@@ -23,7 +27,7 @@ struct RunSettings {
     bool DatabaseListCut = false;
 };
 
-// Reads DebugMode from section General and the entries of section Database. A missing or
+// Reads DebugMode, ReconnectWait, LockTimeout and ConnectTimeout from section General and the entries of section Database. A missing or
 // unreadable file gives DebugMode 1 and an empty list; never raises on content.
 RunSettings ReadSettings(const std::string& settingsPath);
 
@@ -31,6 +35,10 @@ RunSettings ReadSettings(const std::string& settingsPath);
 // decimal digits or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else, an
 // empty text or a number out of range gives 1.
 int32_t ParseDebugMode(std::string_view text);
+
+// A number of the settings file, with the syntax of DebugMode; `defaultValue` for anything
+// that is not one.
+int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue);
 
 // The value part of a database list entry: the text after its first "=".
 std::string_view EntryValue(std::string_view entry);

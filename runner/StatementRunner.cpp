@@ -8,6 +8,7 @@
 #include "ibclient/IBQuery.h"
 #include "ibclient/IBSQL.h"
 #include "ibclient/IBTransaction.h"
+#include "runner/Connection.h"
 #include "runner/RunnerContext.h"
 #include "runner/Text.h"
 
@@ -24,11 +25,14 @@ constexpr int32_t kProgressLevel = 5;
 // True when it succeeded; any error, whatever its kind, counts as a failed retry.
 bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
     ibclient::TIBTransaction& transaction = *context.Transaction;
-    ibclient::TIBDatabase& database = *context.Database;
     try {
-        transaction.Rollback();
-        database.SetConnected(false);
-        database.SetConnected(true);
+        try {
+            EndConnection(context, false);
+        } catch (...) {
+            // The broken connection the retry is there to heal refuses the rollback and the
+            // detach; it has been dropped, and the reconnect attaches anew.
+        }
+        Reconnect(context);
         transaction.Start();
         sql.RunStatement();
         transaction.Commit();

@@ -282,15 +282,13 @@ public:
             ::chown(entry.path().c_str(), user->pw_uid, user->pw_gid);
         }
         ::chown(root_.Path().c_str(), user->pw_uid, user->pw_gid);
-        process_ = std::make_unique<Child>(
-            std::vector<std::string>{kServerProgram},
-            Child::Options{root_.Path(), root_.File("server.out"), environment, user});
-        if (!WaitUntil([this] { return PortAnswers(port_); }, 20s)) {
-            throw std::runtime_error("the private server did not answer on port " +
-                                     std::to_string(port_) + ": " +
-                                     ReadFile(root_.File("server.out")));
-        }
+        environment_ = environment;
+        user_ = user;
+        Launch();
     }
+
+    // Starts the server again after Kill, on the same port, as a guardian would.
+    void Restart() { Launch(); }
 
     // The connection name of a database file on this server.
     std::string Name(const std::string& path) const {
@@ -301,8 +299,21 @@ public:
     void Kill() { process_->Kill(SIGKILL); }
 
 private:
+    void Launch() {
+        process_ = std::make_unique<Child>(
+            std::vector<std::string>{kServerProgram},
+            Child::Options{root_.Path(), root_.File("server.out"), environment_, user_});
+        if (!WaitUntil([this] { return PortAnswers(port_); }, 20s)) {
+            throw std::runtime_error("the private server did not answer on port " +
+                                     std::to_string(port_) + ": " +
+                                     ReadFile(root_.File("server.out")));
+        }
+    }
+
     testsupport::TempDir root_;
     int port_;
+    std::vector<std::string> environment_;
+    const passwd* user_ = nullptr;
     std::unique_ptr<Child> process_;
 };
 
@@ -364,11 +375,12 @@ protected:
 
     // Settings with comments, CR LF line ends, a section after [Common] and an old
     // SetupStatus; the script of `statements`; and a log with an entry of an earlier run.
+    // `general` holds further lines of section General, each ending with CR LF.
     void Prepare(const std::vector<std::string>& databases,
                  const std::vector<std::string>& statements = {kInsert1, kUpdate, kInsert2},
-                 int debugMode = 5) {
+                 int debugMode = 5, const std::string& general = "") {
         oldSettings_ = "; settings of the upgrade step\r\n[General]\r\nDebugMode=" +
-                       std::to_string(debugMode) + "\r\n[Database]\r\n";
+                       std::to_string(debugMode) + "\r\n" + general + "[Database]\r\n";
         for (std::size_t i = 0; i < databases.size(); ++i) {
             oldSettings_ += "db" + std::to_string(i) + "=" + databases[i] + "\r\n";
         }
@@ -465,158 +477,6 @@ private:
     std::string oldSettings_;
 };
 
-// The server dies while the runner's statement waits for a row lock (a private server: the
-// shared one stays up). The first attempt fails; the retry cannot connect again, so the
-// statement is reported with the first error. Without a connection no transaction is active,
-// so the rollback after the report fails and ends that database's script as a parsing error.
-// Closing still works: the next database is upgraded, and the run ends in order, "Cancel".
-TEST_F(FaultProcess, ServerKilledWhileAStatementWaits) {
-    if (const std::string why = PrivateServer::Unavailable(); !why.empty()) {
-        GTEST_SKIP() << why;
-    }
-    PrivateServer server;
-    const std::string path = Database("remote.fdb");
-    const std::string remote = server.Name(path);
-    const std::string local = Database("local.fdb");
-    Prepare({remote, local});
-
-    auto blocker = HoldRowLock(remote);
-    auto watcher = std::make_unique<Connection>(remote);
-    auto runner = Start();
-    ASSERT_NE(WaitingAttachment(*watcher, kUpdate), 0) << ReadFile(log);
-    server.Kill();
-    const std::optional<int> exitCode = runner->Wait(120s);
-    ASSERT_TRUE(exitCode) << "the runner did not end after the server died\n" << ReadFile(log);
-    watcher.reset();
-    blocker.reset();
-
-    EXPECT_EQ(*exitCode, 0) << Output();
-    EXPECT_EQ(Output(), "");
-    EXPECT_EQ(NewEntries(),
-              (std::vector<std::string>{
-                  "level 5:   Database list count = 2\r\n",
-                  "level 5:   database_0 - " + remote + "\r\n",
-                  "level 5:   database_1 - " + local + "\r\n",
-                  "level 5:   Start upgrade database " + remote + " \r\n",
-                  Executed(kInsert1),
-                  Executed(kUpdate),
-                  "level 1:   error: there was an error during execution SQL: \r\n" + kUpdate +
-                      "\r\nerror message: Error reading data from the connection\r\n\r\n",
-                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
-                  "Transaction is not active\r\n\r\n",
-                  "level 5:   Start upgrade database " + local + " \r\n",
-                  Executed(kInsert1),
-                  Executed(kUpdate),
-                  Executed(kInsert2),
-                  "level 5:   Close application\r\n",
-              }));
-    EXPECT_EQ(Settings(), NewSettings("Cancel"));
-    // Only what was committed before the server died is in the file.
-    EXPECT_EQ(Rows(path, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
-    EXPECT_EQ(Rows(local, kRowsOfT), (std::vector<std::string>{"0|10", "1|<null>", "2|<null>"}));
-}
-
-// Deletes the attachments of process `pid` through a connection of its own to `database`.
-void DeleteAttachmentsOf(const std::string& database, pid_t pid) {
-    Connection killer(database);
-    testsupport::ExecSQL(killer.db, killer.tr,
-                         "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> "
-                         "CURRENT_CONNECTION AND MON$REMOTE_PID = " +
-                             std::to_string(pid));
-    killer.tr.Commit();
-}
-
-// The attachment is deleted while the runner's statement waits for a row lock. The attempt
-// fails with "connection shutdown"; the retry begins with a rollback on that dead attachment,
-// which fails, so no new connection is tried and the statement is reported with the first
-// error. The rollback after the report fails as well and ends the script as a parsing error;
-// closing the database still works, so the run ends in order with "Cancel".
-TEST_F(FaultProcess, AttachmentDeletedWhileAStatementWaits) {
-    if (!testsupport::ServerAvailable()) {
-        GTEST_SKIP() << "no Firebird server on localhost:3050";
-    }
-    const std::string path = Database("deleted.fdb");
-    const std::string db = "localhost:" + path;
-    Prepare({db});
-
-    const auto blocker = HoldRowLock(db);
-    Connection watcher(db);
-    auto runner = Start();
-    ASSERT_NE(WaitingAttachment(watcher, kUpdate), 0) << ReadFile(log);
-    DeleteAttachmentsOf(db, runner->Pid());
-    // The lock goes away once the attempt has failed: a retry on a new attachment would
-    // find nothing in its way.
-    EXPECT_TRUE(WaitUntil(
-        [&] { return ReadFile(log).find("error during execution SQL") != std::string::npos; }, 30s))
-        << ReadFile(log);
-    blocker->tr.Rollback();
-    const std::optional<int> exitCode = runner->Wait(60s);
-    ASSERT_TRUE(exitCode) << ReadFile(log);
-    watcher.tr.Commit();
-
-    EXPECT_EQ(*exitCode, 0) << Output();
-    EXPECT_EQ(Output(), "");
-    EXPECT_EQ(NewEntries(),
-              (std::vector<std::string>{
-                  "level 5:   Database list count = 1\r\n",
-                  "level 5:   database_0 - " + db + "\r\n",
-                  "level 5:   Start upgrade database " + db + " \r\n",
-                  Executed(kInsert1),
-                  Executed(kUpdate),
-                  "level 1:   error: there was an error during execution SQL: \r\n" + kUpdate +
-                      "\r\nerror message: connection shutdown\r\n\r\n",
-                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
-                  "Error writing data to the connection\r\n\r\n",
-                  "level 5:   Close application\r\n",
-              }));
-    EXPECT_EQ(Settings(), NewSettings("Cancel"));
-    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
-}
-
-// The same while a declaration's query waits for a row lock (SELECT ... WITH LOCK). A
-// declaration is not retried: its error ends the script as a parsing error. Then closing the
-// database fails on the dead attachment (the commit, and the rollback after it); that error
-// leaves the loop, so the next database is not upgraded, SetupStatus becomes "Cancel" and the
-// process reports the error and ends with exit code 1.
-TEST_F(FaultProcess, AttachmentDeletedWhileADeclarationQueryWaits) {
-    if (!testsupport::ServerAvailable()) {
-        GTEST_SKIP() << "no Firebird server on localhost:3050";
-    }
-    const std::string db = "localhost:" + Database("declaration.fdb");
-    const std::string next = Database("next.fdb");
-    const std::string declaration = "VAR @a = SELECT ID FROM T WHERE ID = 0 WITH LOCK";
-    Prepare({db, next}, {kInsert1, declaration, kInsert2});
-
-    const auto blocker = HoldRowLock(db);
-    Connection watcher(db);
-    auto runner = Start();
-    ASSERT_NE(WaitingAttachment(watcher, "SELECT ID FROM T"), 0) << ReadFile(log);
-    DeleteAttachmentsOf(db, runner->Pid());
-    const std::optional<int> exitCode = runner->Wait(60s);
-    blocker->tr.Rollback();
-    ASSERT_TRUE(exitCode) << ReadFile(log);
-    watcher.tr.Commit();
-
-    EXPECT_EQ(*exitCode, 1);
-    EXPECT_EQ(Output(),
-              "Exception EIBInterBaseError in module dbupgrade: Error writing data to the "
-              "connection\n");
-    EXPECT_EQ(NewEntries(),
-              (std::vector<std::string>{
-                  "level 5:   Database list count = 2\r\n",
-                  "level 5:   database_0 - " + db + "\r\n",
-                  "level 5:   database_1 - " + next + "\r\n",
-                  "level 5:   Start upgrade database " + db + " \r\n",
-                  Executed(kInsert1),
-                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
-                  "connection shutdown\r\n\r\n",
-                  "level 5:   Close application\r\n",
-              }));
-    EXPECT_EQ(Settings(), NewSettings("Cancel"));
-    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
-    EXPECT_EQ(Rows(next, kRowsOfT), std::vector<std::string>{"0|<null>"});
-}
-
 // Another transaction holds a row lock for longer than the run would last. The runner's
 // transactions wait for locks without a time limit, so the run does not end on its own: after
 // a generous time it still waits in that statement, with nothing written since its start.
@@ -669,6 +529,238 @@ std::vector<std::string> CompleteRun(const std::string& db) {
 }
 
 const std::vector<std::string> kUpgradedRows{"0|10", "1|<null>", "2|<null>"};
+
+// An update that adds to the value it finds: applied twice, it would leave 20 instead of 10.
+const std::string kAdd = "UPDATE T SET A = COALESCE(A, 0) + 10 WHERE ID = 0";
+
+// The server dies while the runner's statement waits for a row lock (a private server: the
+// shared one stays up) and comes back, as a guardian restarts it. The first attempt fails with
+// the broken connection; the retry drops the dead attachment, waits for the server, attaches
+// anew and applies the statement once. Nothing is reported: "Continue".
+TEST_F(FaultProcess, ServerKilledAndRestartedWhileAStatementWaitsIsHealed) {
+    if (const std::string why = PrivateServer::Unavailable(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    PrivateServer server;
+    const std::string path = Database("remote.fdb");
+    const std::string remote = server.Name(path);
+    Prepare({remote}, {kInsert1, kAdd, kInsert2}, 5, "ReconnectWait=60\r\n");
+
+    auto blocker = HoldRowLock(remote);
+    auto watcher = std::make_unique<Connection>(remote);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(*watcher, kAdd), 0) << ReadFile(log);
+    server.Kill();
+    watcher.reset();
+    blocker.reset();
+    server.Restart();
+    const std::optional<int> exitCode = runner->Wait(120s);
+    ASSERT_TRUE(exitCode) << "the runner did not end after the server came back\n"
+                          << ReadFile(log);
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 1\r\n",
+                                "level 5:   database_0 - " + remote + "\r\n",
+                                "level 5:   Start upgrade database " + remote + " \r\n",
+                                Executed(kInsert1),
+                                Executed(kAdd),
+                                Executed(kInsert2),
+                                "level 5:   Database " + remote +
+                                    " upgrade was successful completed\r\n",
+                                "level 5:   Close application\r\n",
+                            }));
+    EXPECT_EQ(Settings(), NewSettings("Continue"));
+    EXPECT_EQ(Rows(remote, kRowsOfT), (std::vector<std::string>{"0|10", "1|<null>", "2|<null>"}));
+}
+
+// The server dies while the runner's statement waits and stays down. The retry's reconnect
+// keeps trying for ReconnectWait seconds, then gives up: the statement is reported with the
+// first error. Without a connection no transaction is active, so the rollback after the
+// report fails and ends that database's script as a parsing error. The next database is
+// upgraded, and the run ends in order, "Cancel".
+TEST_F(FaultProcess, ServerKilledAndKeptDownGivesUpAfterReconnectWait) {
+    if (const std::string why = PrivateServer::Unavailable(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    PrivateServer server;
+    const std::string path = Database("remote.fdb");
+    const std::string remote = server.Name(path);
+    const std::string local = Database("local.fdb");
+    Prepare({remote, local}, {kInsert1, kUpdate, kInsert2}, 5, "ReconnectWait=2\r\n");
+
+    auto blocker = HoldRowLock(remote);
+    auto watcher = std::make_unique<Connection>(remote);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(*watcher, kUpdate), 0) << ReadFile(log);
+    server.Kill();
+    const auto killed = Clock::now();
+    const std::optional<int> exitCode = runner->Wait(120s);
+    ASSERT_TRUE(exitCode) << "the runner did not end after the server died\n" << ReadFile(log);
+    // The reconnect did wait for the server before it gave up.
+    EXPECT_GE(Clock::now() - killed, 2s);
+    watcher.reset();
+    blocker.reset();
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 2\r\n",
+                  "level 5:   database_0 - " + remote + "\r\n",
+                  "level 5:   database_1 - " + local + "\r\n",
+                  "level 5:   Start upgrade database " + remote + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kUpdate),
+                  "level 1:   error: there was an error during execution SQL: \r\n" + kUpdate +
+                      "\r\nerror message: Error reading data from the connection\r\n\r\n",
+                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
+                  "Transaction is not active\r\n\r\n",
+                  "level 5:   Start upgrade database " + local + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kUpdate),
+                  Executed(kInsert2),
+                  "level 5:   Close application\r\n",
+              }));
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    // Only what was committed before the server died is in the file.
+    EXPECT_EQ(Rows(path, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+    EXPECT_EQ(Rows(local, kRowsOfT), (std::vector<std::string>{"0|10", "1|<null>", "2|<null>"}));
+}
+
+// Deletes the attachments of process `pid` through a connection of its own to `database`.
+void DeleteAttachmentsOf(const std::string& database, pid_t pid) {
+    Connection killer(database);
+    testsupport::ExecSQL(killer.db, killer.tr,
+                         "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> "
+                         "CURRENT_CONNECTION AND MON$REMOTE_PID = " +
+                             std::to_string(pid));
+    killer.tr.Commit();
+}
+
+// The attachment is deleted while the runner's statement waits for a row lock. The attempt
+// fails with "connection shutdown"; the retry drops the dead attachment and attaches anew: its
+// statement waits for the same lock again, on a new attachment. Once the lock is released the
+// statement is applied, nothing is reported and the run ends with "Continue".
+TEST_F(FaultProcess, AttachmentDeletedWhileAStatementWaitsIsHealed) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string path = Database("deleted.fdb");
+    const std::string db = "localhost:" + path;
+    Prepare({db});
+
+    const auto blocker = HoldRowLock(db);
+    Connection watcher(db);
+    auto runner = Start();
+    const std::int64_t first = WaitingAttachment(watcher, kUpdate);
+    ASSERT_NE(first, 0) << ReadFile(log);
+    DeleteAttachmentsOf(db, runner->Pid());
+    std::int64_t second = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            second = WaitingAttachment(watcher, kUpdate);
+            return second != 0 && second != first;
+        },
+        60s))
+        << "no new attachment waits for the lock\n"
+        << ReadFile(log);
+    blocker->tr.Rollback();
+    const std::optional<int> exitCode = runner->Wait(60s);
+    ASSERT_TRUE(exitCode) << ReadFile(log);
+    watcher.tr.Commit();
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(), CompleteRun(db));
+    EXPECT_EQ(Settings(), NewSettings("Continue"));
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// The same while a declaration's query waits for a row lock (SELECT ... WITH LOCK). A
+// declaration is not retried: its error ends the script as a parsing error. Closing the
+// database then fails on the dead attachment (the commit, and the rollback after it): the
+// attachment is dropped, the failure logged, and the next database is upgraded. Exit code 0,
+// "Cancel".
+TEST_F(FaultProcess, AttachmentDeletedWhileADeclarationQueryWaits) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string db = "localhost:" + Database("declaration.fdb");
+    const std::string next = Database("next.fdb");
+    const std::string declaration = "VAR @a = SELECT ID FROM T WHERE ID = 0 WITH LOCK";
+    Prepare({db, next}, {kInsert1, declaration, kInsert2});
+
+    const auto blocker = HoldRowLock(db);
+    Connection watcher(db);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(watcher, "SELECT ID FROM T"), 0) << ReadFile(log);
+    DeleteAttachmentsOf(db, runner->Pid());
+    const std::optional<int> exitCode = runner->Wait(60s);
+    blocker->tr.Rollback();
+    ASSERT_TRUE(exitCode) << ReadFile(log);
+    watcher.tr.Commit();
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(NewEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 2\r\n",
+                  "level 5:   database_0 - " + db + "\r\n",
+                  "level 5:   database_1 - " + next + "\r\n",
+                  "level 5:   Start upgrade database " + db + " \r\n",
+                  Executed(kInsert1),
+                  "level 1:   error: there was an error during parsing SQL \r\nerror message: "
+                  "connection shutdown\r\n\r\n",
+                  "level 1:   error: close database " + db +
+                      " failed\r\nerror message: Error writing data to the connection\r\n",
+                  "level 5:   Start upgrade database " + next + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kInsert2),
+                  "level 5:   Close application\r\n",
+              }));
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+    EXPECT_EQ(Rows(next, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>", "2|<null>"}));
+}
+
+// With LockTimeout a lock that is held for the whole run no longer holds the run up: each
+// attempt of the statement waits two seconds, then fails; the statement is reported with the
+// server's lock time-out (Firebird reports it as a deadlock), the script goes on, and the next database is upgraded. "Cancel".
+TEST_F(FaultProcess, LockTimeoutEndsTheWaitForALockHeldForTheWholeRun) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string path = Database("locked.fdb");
+    const std::string db = "localhost:" + path;
+    const std::string next = Database("next.fdb");
+    Prepare({db, next}, {kInsert1, kUpdate, kInsert2}, 5, "LockTimeout=2\r\n");
+
+    const auto blocker = HoldRowLock(db);
+    const auto started = Clock::now();
+    auto runner = Start();
+    const std::optional<int> exitCode = runner->Wait(60s);
+    ASSERT_TRUE(exitCode) << "the runner still waits for the lock\n" << ReadFile(log);
+    // Both attempts waited for the lock before they gave up.
+    EXPECT_GE(Clock::now() - started, 3s);
+    blocker->tr.Rollback();
+
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    const std::vector<std::string> entries = NewEntries();
+    ASSERT_EQ(entries.size(), 13u) << ReadFile(log);
+    const std::string reported = "level 1:   error: there was an error during execution SQL: \r\n" +
+                                 kUpdate + "\r\nerror message: deadlock\r\n";
+    EXPECT_EQ(entries[6].rfind(reported, 0), 0u) << entries[6];
+    EXPECT_EQ(entries[7], Executed(kInsert2));
+    EXPECT_EQ(entries[8], "level 5:   Start upgrade database " + next + " \r\n");
+    EXPECT_EQ(entries[12], "level 5:   Close application\r\n");
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>", "2|<null>"}));
+    EXPECT_EQ(Rows(next, kRowsOfT), kUpgradedRows);
+}
+
 
 // The executable's folder, which holds the log, is read-only: a read-only bind mount, since
 // permissions do not stop root. No entry can be added, and the settings file in the same
