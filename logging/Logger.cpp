@@ -18,9 +18,10 @@ namespace logging {
 
 namespace {
 
-// How long an entry waits for another process's lock before it is written without one.
-// O_APPEND with a single write keeps the entry whole even then; the wait only bounds the
-// time a stuck lock holder can hold up an unattended run.
+// How long a run waits for another process's lock on the log before it writes without one.
+// O_APPEND with a single write keeps an entry whole even then; the wait only bounds the time
+// a stuck lock holder can hold up an unattended run, and it is spent once per writer: after
+// it ran out, later entries take the lock only when it is free at once.
 constexpr auto kLockPatience = std::chrono::seconds(2);
 constexpr auto kLockRetryPause = std::chrono::milliseconds(1);
 
@@ -41,10 +42,10 @@ class FileDescriptor {
     int fd_;
 };
 
-// Takes the exclusive advisory lock that other writers of the same file honour; false when
-// it could not be had within kLockPatience.
-bool LockForWriting(int fd) {
-    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+// Takes the exclusive advisory lock that other writers of the same file honour, waiting up to
+// `patience` for it; false when it could not be had.
+bool LockForWriting(int fd, std::chrono::steady_clock::duration patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
             return false;
@@ -57,34 +58,62 @@ bool LockForWriting(int fd) {
     return true;
 }
 
-void AppendEntry(const std::string& fileName, const std::string& entry) {
+// Appends `entry` to the file; `waitForLock` says whether another writer's lock may still be
+// waited for, and is cleared once a wait for it ran out.
+void AppendEntry(const std::string& fileName, const std::string& entry, bool& waitForLock) {
     // Create-or-append, never truncate: entries of earlier runs and of other writers stay.
+    // Opened without blocking: a FIFO without a reader would otherwise hold the run for ever.
     const FileDescriptor file(
-        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
     if (file.Get() < 0) {
         return;
     }
-    const bool locked = LockForWriting(file.Get());
-    // Where the entry begins. A write that stops half-way (a full disk) is cut back to it, so
-    // that the entry is lost whole instead of leaving a torn line for the next entry to run
-    // into. Without the lock another writer may have appended meanwhile: nothing is cut then.
-    struct stat before {};
-    const bool canCutBack = locked && ::fstat(file.Get(), &before) == 0;
+    // Only a regular file is a log: a FIFO, a device or the like loses its entries as an
+    // unwritable log does.
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return;
+    }
+    const bool locked =
+        LockForWriting(file.Get(), waitForLock ? std::chrono::steady_clock::duration(kLockPatience)
+                                               : std::chrono::steady_clock::duration::zero());
+    if (!locked) {
+        waitForLock = false;
+    }
     // One write normally takes the whole entry; the loop only continues after an interrupted
-    // or short write, still under the lock.
+    // or short write, still under the lock. A write that stops half-way (a full disk) is cut
+    // back to where the entry began, so that the entry is lost whole instead of leaving a torn
+    // line for the next entry to run into. Where it began is known from this writer's own
+    // writes (O_APPEND puts each at the end of the file as it is then), and it is cut only
+    // while the entry's bytes are the last of the file: bytes that anyone appended after them
+    // are never removed. Without the lock nothing is cut.
     const char* data = entry.data();
     std::size_t left = entry.size();
+    off_t entryStart = -1;
+    off_t entryEnd = -1;
+    bool contiguous = true;
     while (left > 0) {
         const ssize_t written = ::write(file.Get(), data, left);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            if (canCutBack && left < entry.size()) {
-                [[maybe_unused]] const int ignored = ::ftruncate(file.Get(), before.st_size);
+            struct stat now {};
+            if (locked && contiguous && entryStart >= 0 && ::fstat(file.Get(), &now) == 0 &&
+                now.st_size == entryEnd) {
+                [[maybe_unused]] const int ignored = ::ftruncate(file.Get(), entryStart);
             }
             return;
         }
+        const off_t end = ::lseek(file.Get(), 0, SEEK_CUR);
+        if (end < 0) {
+            contiguous = false;
+        } else if (entryStart < 0) {
+            entryStart = end - written;
+        } else if (end - written != entryEnd) {
+            contiguous = false;
+        }
+        entryEnd = end;
         data += written;
         left -= static_cast<std::size_t>(written);
     }
@@ -101,7 +130,7 @@ void TLogger::Log(int32_t level, std::string_view message) noexcept {
     }
     try {
         const std::lock_guard<std::mutex> guard(lock_);
-        AppendEntry(fileName_, FormatLogEntry(CurrentTimeStamp(), level, message));
+        AppendEntry(fileName_, FormatLogEntry(CurrentTimeStamp(), level, message), waitForLock_);
     } catch (...) {
         // The writer never fails towards its caller; the entry is lost.
     }

@@ -27,6 +27,9 @@ class TLogger {
     const std::string fileName_;
     const int32_t threshold_;
     std::mutex lock_;
+    // Whether an entry may still wait for another process's lock on the file; cleared once
+    // such a wait ran out, so that the run pays for a stuck lock holder only once.
+    bool waitForLock_ = true;
 };
 
 // The entry text for `message` at `level` with the given time stamp (no clock involved).
