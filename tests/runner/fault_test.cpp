@@ -797,15 +797,44 @@ bool LockedElsewhere(const std::string& path) {
     return locked;
 }
 
-// Another process holds the log's lock (flock) for the whole run. The entry waits two
-// seconds for it, then is appended whole all the same: nothing is lost, the run goes on.
-TEST_F(FaultProcess, LogLockedByAnotherProcess) {
+// Milliseconds since midnight of each entry's time stamp, in file order.
+std::vector<long> StampTimes(const std::string& text) {
+    std::vector<long> times;
+    for (std::size_t at = text.find(" level "); at != std::string::npos;
+         at = text.find(" level ", at + 1)) {
+        // "dd-mm-yyyy hh:nn:ss.zzz level ": the time stands just in front.
+        if (at < 23 || (at > 23 && text.compare(at - 25, 2, "\r\n") != 0)) {
+            continue;
+        }
+        const std::string stamp = text.substr(at - 12, 12);
+        times.push_back(((std::stol(stamp.substr(0, 2)) * 60 + std::stol(stamp.substr(3, 2))) * 60 +
+                         std::stol(stamp.substr(6, 2))) *
+                            1000 +
+                        std::stol(stamp.substr(9, 3)));
+    }
+    return times;
+}
+
+// Another process holds the log's lock (flock) for the whole run of 1,000 statements at
+// DebugMode 5. The run waits two seconds for the lock once, at its first entry; every later
+// entry is appended at once without the lock. Every entry is whole, nothing is lost, and the
+// run goes on.
+TEST_F(FaultProcess, LogLockedByAnotherProcessCostsOneWaitPerRun) {
     if (!FileExists("/usr/bin/flock")) {
         GTEST_SKIP() << "flock(1) is missing";
     }
     const std::string db = Database("a.fdb");
     const std::string failing = "INSERT INTO MISSING VALUES (1)";
-    Prepare({db}, {kInsert1, failing, kInsert2}, 1);
+    std::vector<std::string> statements{failing};
+    for (int i = 1; i < 1000; ++i) {
+        statements.push_back("INSERT INTO T (ID) VALUES (" + std::to_string(i) + ")");
+    }
+    Prepare({db}, statements, 5);
+    if (FileExists("/usr/bin/gfix")) {
+        // A thousand commits without waiting for the disk each time: the test is about the log.
+        Tool({"/usr/bin/gfix", "-write", "async", "-user", "SYSDBA", "-password",
+              testsupport::kServerPassword, db});
+    }
     Child holder({"/usr/bin/flock", "--exclusive", log, "/bin/sleep", "120"}, {});
     ASSERT_TRUE(WaitUntil([&] { return LockedElsewhere(log); }, 10s));
 
@@ -816,14 +845,45 @@ TEST_F(FaultProcess, LogLockedByAnotherProcess) {
     holder.Kill();
 
     const std::vector<std::string> entries = NewEntries();
-    ASSERT_EQ(entries.size(), 1u) << ReadFile(log);
-    EXPECT_EQ(entries[0].rfind("level 1:   error: there was an error during execution SQL: \r\n" +
+    ASSERT_EQ(entries.size(), 1005u) << ReadFile(log).substr(0, 2000);
+    EXPECT_EQ(entries[3], Executed(failing));
+    EXPECT_EQ(entries[4].rfind("level 1:   error: there was an error during execution SQL: \r\n" +
                                    failing + "\r\nerror message: ",
                                0),
               0u)
-        << entries[0];
+        << entries[4];
+    for (int i = 1; i < 1000; ++i) {
+        EXPECT_EQ(entries[static_cast<std::size_t>(4 + i)],
+                  Executed("INSERT INTO T (ID) VALUES (" + std::to_string(i) + ")"));
+    }
+    EXPECT_EQ(entries.back(), "level 5:   Close application\r\n");
+    // A time stamp is taken before its entry waits: a wait shows as a gap to the next stamp.
+    const std::vector<long> times = StampTimes(ReadFile(log));
+    ASSERT_EQ(times.size(), 1006u);
+    int waits = 0;
+    for (std::size_t i = 2; i < times.size(); ++i) {
+        waits += (times[i] - times[i - 1] + 86400000) % 86400000 >= 1900 ? 1 : 0;
+    }
+    EXPECT_LE(waits, 1);
     EXPECT_EQ(Settings(), NewSettings("Cancel"));
-    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>", "2|<null>"}));
+    EXPECT_EQ(Rows(db, "SELECT COUNT(*) FROM T"), std::vector<std::string>{"1000"});
+}
+
+// The log is a FIFO that nobody reads. It is never opened blocking, so the run does not wait
+// for a reader: its entries are lost, the database is upgraded and SetupStatus written.
+TEST_F(FaultProcess, FifoAsTheLogNeverHoldsTheRunUp) {
+    const std::string db = Database("a.fdb");
+    Prepare({db});
+    std::filesystem::remove(log);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0666), 0) << std::strerror(errno);
+    auto runner = Start();
+    const std::optional<int> exitCode = runner->Wait(60s);
+    ASSERT_TRUE(exitCode) << "the runner waits for a reader of the log";
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    EXPECT_TRUE(std::filesystem::is_fifo(log));
+    EXPECT_EQ(Settings(), NewSettings("Continue"));
+    EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
 }
 
 // The log's file system is full: a small tmpfs, mounted over the executable's folder in a
