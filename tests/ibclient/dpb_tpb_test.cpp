@@ -72,6 +72,8 @@ TEST(DPBTest, NumericAndFixedEncodings) {
               BytesOf({1, 21, 1, 0, 23, 1, 0, 25, 1, 0, 26, 1, 0}));
     EXPECT_EQ(BuildDPB({"sweep_interval=20000"}), BytesOf({1, 22, 4, 0x20, 0x4E, 0, 0}));
     EXPECT_EQ(BuildDPB({"sweep_interval=-2"}), BytesOf({1, 22, 4, 0xFE, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(BuildDPB({"isc_dpb_connect_timeout=300"}), BytesOf({1, 57, 4, 0x2C, 0x01, 0, 0}));
+    EXPECT_THROW(BuildDPB({"connect_timeout=soon"}), EConvertError);
     EXPECT_EQ(BuildDPB({"sql_dialect=3"}), BytesOf({1, 63, 1, 3}));
     EXPECT_EQ(BuildDPB({"sql_role_name=ADMIN"}), BytesOf({1, 60, 5, 'A', 'D', 'M', 'I', 'N'}));
 }
@@ -128,6 +130,10 @@ TEST(TPBTest, FlagsPrefixesCapitalsAndBlankLines) {
     EXPECT_EQ(BuildTPB({"", "  ", "\t", "concurrency", "", "wait"}), BytesOf({3, 2, 6}));
     // Lines present but all blank: the version byte alone.
     EXPECT_EQ(BuildTPB({" "}), BytesOf({3}));
+    // A lock wait limit in seconds: 4 bytes, little-endian.
+    EXPECT_EQ(BuildTPB({"wait", "LOCK_TIMEOUT=300"}), BytesOf({3, 6, 21, 4, 0x2C, 0x01, 0, 0}));
+    EXPECT_THROW(BuildTPB({"lock_timeout=long"}), EConvertError);
+    EXPECT_THROW(BuildTPB({"lock_timeout"}), EConvertError);
     EXPECT_EQ(BuildTPB({"consistency", "shared", "protected", "exclusive", "read", "ignore_limbo",
                         "no_rec_version"}),
               BytesOf({3, 1, 3, 4, 5, 8, 14, 18}));

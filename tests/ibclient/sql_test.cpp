@@ -287,6 +287,43 @@ TEST_F(SQLTest, TheRunnersRetryAfterAFailedExecutionRunsAFreshPreparation) {
     tr_.Commit();
 }
 
+// The attachment is deleted by another connection while a cursor is open. The disconnect
+// notification cannot close that cursor on the dead attachment, but the statement still lets
+// go of its handle and is unprepared: the next run on a new attachment prepares it again.
+TEST_F(SQLTest, DisconnectReleasesTheHandleEvenWhenTheCursorCannotBeClosed) {
+    auto sql = Statement("SELECT ID FROM T ORDER BY ID");
+    sql->RunStatement();
+    ASSERT_TRUE(sql->Open());
+    const std::int64_t attachment =
+        testsupport::QueryInt(db_, tr_, "SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
+    {
+        TIBDatabase killerDb;
+        testsupport::SetUpLikeRunner(killerDb, path_);
+        TIBTransaction killer;
+        killer.SetDefaultDatabase(&killerDb);
+        killerDb.Open();
+        killer.Start();
+        testsupport::ExecSQL(killerDb, killer,
+                             "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = " +
+                                 std::to_string(attachment));
+        killer.Commit();
+    }
+    EXPECT_THROW(sql->Base().DoBeforeDatabaseDisconnect(), EIBInterBaseError);
+    EXPECT_EQ(*sql->Handle(), 0u);
+    EXPECT_FALSE(sql->Prepared());
+    EXPECT_FALSE(sql->Open());
+
+    db_.CloseConnection(true);
+    EXPECT_FALSE(db_.Connected());
+    EXPECT_FALSE(tr_.Active());
+    db_.Open();
+    tr_.Start();
+    sql->RunStatement();
+    EXPECT_TRUE(sql->Prepared());
+    EXPECT_EQ(sql->CurrentRow().ItemAt(0).GetInt32(), 1);
+    tr_.Commit();
+}
+
 TEST_F(SQLTest, ExecuteProcedureFillsTheColumnArea) {
     auto sql = Statement("EXECUTE PROCEDURE TWICE 21");
     sql->RunStatement();

@@ -145,6 +145,68 @@ TEST_F(TransactionTest, ParametersReachTheServer) {
     EXPECT_TRUE(tr_.TPB().empty());
     tr_.Commit();
     EXPECT_EQ(CommittedRows(), 1);
+
+    // A lock held by another transaction is waited for only as long as lock_timeout says.
+    TIBTransaction holder;
+    holder.SetDefaultDatabase(&db_);
+    holder.Start();
+    ExecSQL(db_, holder, "UPDATE T SET ID = 2");
+    tr_.Params().Assign({"concurrency", "write", "wait", "lock_timeout=1"});
+    tr_.Start();
+    EXPECT_THROW(ExecSQL(db_, tr_, "UPDATE T SET ID = 3"), EIBInterBaseError);
+    tr_.Rollback();
+    holder.Rollback();
+}
+
+// A bound object whose end-of-transaction hook raises: an ordinary commit stops there and the
+// transaction stays active, but a forced end (a disconnect, destruction) ends it all the same,
+// so that no transaction and no attachment outlives the close.
+TEST_F(TransactionTest, ForcedEndsEndWhateverABoundObjectRaises) {
+    TIBBase statement;
+    statement.AttachTransaction(&tr_);
+    statement.BeforeTransactionEnd = [] { throw Exception("the hook failed"); };
+    statement.AfterTransactionEnd = [] { throw Exception("the hook failed again"); };
+    tr_.Start();
+    ExecSQL(db_, tr_, "INSERT INTO T VALUES (1)");
+    EXPECT_THROW(tr_.Commit(), Exception);
+    EXPECT_TRUE(tr_.Active());
+    const std::int64_t attachment = QueryInt(db_, tr_, "SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
+
+    EXPECT_NO_THROW(db_.Close());
+    EXPECT_FALSE(tr_.Active());
+    EXPECT_FALSE(db_.Connected());
+    TIBDatabase watcherDb;
+    SetUpLikeRunner(watcherDb, path_);
+    TIBTransaction watcher;
+    watcher.SetDefaultDatabase(&watcherDb);
+    watcherDb.Open();
+    watcher.Start();
+    EXPECT_EQ(QueryInt(watcherDb, watcher,
+                       "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = " +
+                           std::to_string(attachment)),
+              0);
+    watcher.Commit();
+    db_.Open();
+    EXPECT_NO_THROW(tr_.Start());
+    EXPECT_EQ(CommittedRows(), 1);  // the disconnect ended it by its DefaultAction, commit
+    tr_.FinishTransaction(TARollback, true);
+    EXPECT_FALSE(tr_.Active());
+
+    // Destroyed while active: committed, not just forgotten with the work left open.
+    {
+        TIBTransaction dying;
+        dying.SetDefaultDatabase(&db_);
+        statement.AttachTransaction(&dying);
+        dying.Start();
+        ExecSQL(db_, dying, "INSERT INTO T VALUES (2)");
+    }
+    EXPECT_EQ(CommittedRows(), 2);
+    watcher.Start();
+    EXPECT_EQ(QueryInt(watcherDb, watcher,
+                       "SELECT COUNT(*) FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID <> "
+                       "CURRENT_CONNECTION"),
+              0);
+    watcher.Commit();
 }
 
 TEST_F(TransactionTest, RefusedCommitLeavesTheTransactionActive) {

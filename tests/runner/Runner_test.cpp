@@ -70,8 +70,29 @@ TEST(ReadSettings, MissingFileGivesDefaults) {
     TempDir dir;
     const runner::RunSettings s = runner::ReadSettings(dir.File("none.ini"));
     EXPECT_EQ(s.DebugMode, 1);
+    EXPECT_EQ(s.ReconnectWait, 30);
+    EXPECT_EQ(s.LockTimeout, 0);
+    EXPECT_EQ(s.ConnectTimeout, 0);
     EXPECT_TRUE(s.DatabaseList.empty());
     EXPECT_FALSE(s.DatabaseListCut);
+}
+
+TEST(ReadSettings, WaitsAreNumbersOfGeneralWithTheDebugModeSyntax) {
+    TempDir dir;
+    const std::string path = dir.File("s.ini");
+    WriteFile(path, "[General]\r\nreconnectwait = 0\r\nLockTimeout=$A\r\nConnectTimeout=' 15'\r\n");
+    runner::RunSettings s = runner::ReadSettings(path);
+    EXPECT_EQ(s.ReconnectWait, 0);
+    EXPECT_EQ(s.LockTimeout, 10);
+    EXPECT_EQ(s.ConnectTimeout, 15);
+    // Not numbers: the defaults, whatever the other keys say.
+    WriteFile(path, "[General]\r\nReconnectWait=5s\r\nLockTimeout=\r\nConnectTimeout=abc\r\n"
+                    "DebugMode=5\r\n");
+    s = runner::ReadSettings(path);
+    EXPECT_EQ(s.ReconnectWait, 30);
+    EXPECT_EQ(s.LockTimeout, 0);
+    EXPECT_EQ(s.ConnectTimeout, 0);
+    EXPECT_EQ(s.DebugMode, 5);
 }
 
 TEST(ReadSettings, DatabaseEntriesAreKeyEqualsValueInFileOrder) {
