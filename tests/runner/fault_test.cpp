@@ -797,6 +797,55 @@ bool LockedElsewhere(const std::string& path) {
     return locked;
 }
 
+// A statement whose variables expand to more memory than the process may have (its address
+// space limited to 700 MB; 1,000 references to a 1 MiB value): the standard library's
+// allocation error ends that database's run as a script error, and the loop goes on: the
+// next database gets its own run of the script (which ends the same way). Exit code 0,
+// "Cancel".
+TEST_F(FaultProcess, OutOfMemoryInAScriptRunEndsOnlyThatRun) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+#endif
+    const std::string first = Database("first.fdb");
+    const std::string second = Database("second.fdb");
+    std::string huge = "SELECT 1 FROM RDB$DATABASE WHERE ''";
+    for (int i = 0; i < 1000; ++i) {
+        huge += " @x";
+    }
+    huge += " = ''";
+    const std::string declaration = "VAR @x = '" + std::string(1 << 20, 'x') + "'";
+    Prepare({first, second}, {kInsert1, declaration, huge, kInsert2});
+    Child runner({"/bin/sh", "-c", "ulimit -v 700000 && exec \"$0\"", exe},
+                 Child::Options{dir.Path(), output, {"FIREBIRD_LOCK=" + lockFolder}, nullptr});
+    const std::optional<int> exitCode = runner.Wait(120s);
+    ASSERT_TRUE(exitCode) << ReadFile(log).substr(0, 2000);
+    EXPECT_EQ(*exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "");
+    const std::vector<std::string> entries = NewEntries();
+    const std::string outOfMemory = "level 1:   error: there was an error during parsing SQL "
+                                    "\r\nerror message: std::bad_alloc\r\n\r\n";
+    EXPECT_EQ(entries, (std::vector<std::string>{
+                           "level 5:   Database list count = 2\r\n",
+                           "level 5:   database_0 - " + first + "\r\n",
+                           "level 5:   database_1 - " + second + "\r\n",
+                           "level 5:   Start upgrade database " + first + " \r\n",
+                           Executed(kInsert1),
+                           outOfMemory,
+                           "level 5:   Start upgrade database " + second + " \r\n",
+                           Executed(kInsert1),
+                           outOfMemory,
+                           "level 5:   Close application\r\n",
+                       }));
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    for (const std::string& db : {first, second}) {
+        EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
+    }
+}
+
 // Milliseconds since midnight of each entry's time stamp, in file order.
 std::vector<long> StampTimes(const std::string& text) {
     std::vector<long> times;
