@@ -29,8 +29,10 @@ bool ServerUnreachable(const ibclient::Exception& error) noexcept {
         return false;
     }
     // The network errors of the client library: no server answers, or the connection to it
-    // broke while attaching.
+    // broke while attaching; and the rejection of a server that is still starting up after
+    // a restart (it accepts the connection before it serves attaches).
     switch (serverError->StatusCode()) {
+    case 335544421:  // connection rejected by remote interface
     case 335544648:  // connection lost to pipe server
     case 335544721:  // unable to complete network request to host
     case 335544722:  // failed to establish a connection

@@ -2,6 +2,7 @@
 // process against missing, embedded and server databases.
 #include "ibclient/Errors.h"
 #include "ibclient/IBDatabase.h"
+#include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
 #include "tests/support/TestSupport.h"
 
@@ -85,6 +86,31 @@ TEST_F(ConnectionProcess, ServerDatabaseConnects) {
     EXPECT_EQ(Occurrences(log, "level 1:"), 0u) << log;
     EXPECT_EQ(Occurrences(log, "Start upgrade database " + name + " "), 1u) << log;
     EXPECT_EQ(SetupStatus(), "Continue");
+}
+
+// The wait settings reach the attach and the transactions without changing what a run does:
+// a server and an embedded database are upgraded with a connect timeout and a lock wait limit
+// (one above the longest the server takes, which is cut to it), read-write as before.
+TEST_F(ConnectionProcess, WaitSettingsKeepAnOrdinaryRunAsItWas) {
+    std::vector<std::string> databases{dir.File("embedded.fdb")};
+    if (testsupport::ServerAvailable()) {
+        databases.push_back("localhost:" + dir.File("server.fdb"));
+    }
+    std::string settings = "[General]\r\nDebugMode=5\r\nReconnectWait=0\r\nLockTimeout=99999\r\n"
+                           "ConnectTimeout=5\r\n[Database]\r\n";
+    for (std::size_t i = 0; i < databases.size(); ++i) {
+        testsupport::CreateDatabase(databases[i], 1, "CREATE TABLE T (A INTEGER);");
+        settings += "db" + std::to_string(i) + "=" + databases[i] + "\r\n";
+    }
+    testsupport::WriteFile(ini, settings);
+    testsupport::WriteFile(script, "INSERT INTO T VALUES (1)\n\nUPDATE T SET A = A + 1\n");
+    RunnerProcessFixture::Run();
+    const std::string text = ReadFile(log);
+    EXPECT_EQ(Occurrences(text, "level 1:"), 0u) << text;
+    EXPECT_EQ(SetupStatus(), "Continue");
+    for (const std::string& db : databases) {
+        EXPECT_EQ(runnertest::Rows(db, "SELECT A FROM T"), std::vector<std::string>{"2"}) << db;
+    }
 }
 
 TEST_F(ConnectionProcess, EmptyNameIsAnErrorWithoutLogEntry) {

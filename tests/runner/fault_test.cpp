@@ -544,7 +544,7 @@ TEST_F(FaultProcess, ServerKilledAndRestartedWhileAStatementWaitsIsHealed) {
     PrivateServer server;
     const std::string path = Database("remote.fdb");
     const std::string remote = server.Name(path);
-    Prepare({remote}, {kInsert1, kAdd, kInsert2}, 5, "ReconnectWait=60\r\n");
+    Prepare({remote}, {kInsert1, kAdd, kInsert2}, 5, "ReconnectWait=60\r\nConnectTimeout=10\r\n");
 
     auto blocker = HoldRowLock(remote);
     auto watcher = std::make_unique<Connection>(remote);
