@@ -200,11 +200,11 @@ void AppendCounted(std::vector<std::uint8_t>& buffer, int code, std::string_view
 // The code, the length 4 and `number` in 4 bytes, little-endian.
 void AppendInteger(std::vector<std::uint8_t>& buffer, int code, std::int32_t number) {
     const auto bits = static_cast<std::uint32_t>(number);
-    buffer.insert(buffer.end(), {static_cast<std::uint8_t>(code), 4,
-                                 static_cast<std::uint8_t>(bits & 0xFF),
-                                 static_cast<std::uint8_t>((bits >> 8) & 0xFF),
-                                 static_cast<std::uint8_t>((bits >> 16) & 0xFF),
-                                 static_cast<std::uint8_t>((bits >> 24) & 0xFF)});
+    buffer.insert(buffer.end(),
+                  {static_cast<std::uint8_t>(code), 4, static_cast<std::uint8_t>(bits & 0xFF),
+                   static_cast<std::uint8_t>((bits >> 8) & 0xFF),
+                   static_cast<std::uint8_t>((bits >> 16) & 0xFF),
+                   static_cast<std::uint8_t>((bits >> 24) & 0xFF)});
 }
 
 }  // namespace

@@ -73,11 +73,10 @@ bool OpenDatabase(RunnerContext& context, const std::string& databaseName) {
     }
     database.SetDatabaseName(databaseName);
     database.SetLoginPrompt(false);
-    database.Params().SetCommaText(
-        context.ConnectTimeout > 0
-            ? std::string(kConnectionParams) +
-                  ",connect_timeout=" + std::to_string(context.ConnectTimeout)
-            : std::string(kConnectionParams));
+    database.Params().SetCommaText(context.ConnectTimeout > 0
+                                       ? std::string(kConnectionParams) + ",connect_timeout=" +
+                                             std::to_string(context.ConnectTimeout)
+                                       : std::string(kConnectionParams));
     database.SetSQLDialect(kSQLDialect);
     transaction.SetDefaultDatabase(&database);
     // Without a limit the transactions take the server's defaults (no parameters): snapshot,
@@ -155,8 +154,7 @@ void Reconnect(RunnerContext& context) {
             if (!ServerUnreachable(e) || now >= deadline) {
                 throw;
             }
-            std::this_thread::sleep_for(
-                std::min<Clock::duration>(pause, deadline - now));
+            std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
             pause = std::min(pause * 2, std::chrono::milliseconds(1000));
         }
     }

@@ -26,5 +26,4 @@ void EndConnection(RunnerContext& context, bool commit);
 // seconds; any other error is raised at once.
 void Reconnect(RunnerContext& context);
 
-
 }  // namespace runner

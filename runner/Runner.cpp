@@ -166,10 +166,10 @@ RunSettings ReadSettings(const std::string& settingsPath) {
     settings.DebugMode = ParseDebugMode(file.ReadString("General", "DebugMode", ""));
     settings.ReconnectWait = ParseSettingsInteger(file.ReadString("General", "ReconnectWait", ""),
                                                   settings.ReconnectWait);
-    settings.LockTimeout = ParseSettingsInteger(file.ReadString("General", "LockTimeout", ""),
-                                                settings.LockTimeout);
-    settings.ConnectTimeout = ParseSettingsInteger(
-        file.ReadString("General", "ConnectTimeout", ""), settings.ConnectTimeout);
+    settings.LockTimeout =
+        ParseSettingsInteger(file.ReadString("General", "LockTimeout", ""), settings.LockTimeout);
+    settings.ConnectTimeout = ParseSettingsInteger(file.ReadString("General", "ConnectTimeout", ""),
+                                                   settings.ConnectTimeout);
     const SectionKeys keys = file.ReadSection("Database");
     settings.DatabaseListCut = keys.Cut;
     settings.DatabaseList.reserve(keys.Names.size());

@@ -27,8 +27,9 @@ struct RunSettings {
     bool DatabaseListCut = false;
 };
 
-// Reads DebugMode, ReconnectWait, LockTimeout and ConnectTimeout from section General and the entries of section Database. A missing or
-// unreadable file gives DebugMode 1 and an empty list; never raises on content.
+// Reads DebugMode, ReconnectWait, LockTimeout and ConnectTimeout from section General and the
+// entries of section Database. A missing or unreadable file gives DebugMode 1 and an empty list;
+// never raises on content.
 RunSettings ReadSettings(const std::string& settingsPath);
 
 // A DebugMode text as a signed 32-bit integer: optional leading blanks, an optional sign, then

@@ -170,7 +170,8 @@ TEST_F(TransactionTest, ForcedEndsEndWhateverABoundObjectRaises) {
     ExecSQL(db_, tr_, "INSERT INTO T VALUES (1)");
     EXPECT_THROW(tr_.Commit(), Exception);
     EXPECT_TRUE(tr_.Active());
-    const std::int64_t attachment = QueryInt(db_, tr_, "SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
+    const std::int64_t attachment =
+        QueryInt(db_, tr_, "SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
 
     EXPECT_NO_THROW(db_.Close());
     EXPECT_FALSE(tr_.Active());

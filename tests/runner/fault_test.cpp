@@ -555,22 +555,21 @@ TEST_F(FaultProcess, ServerKilledAndRestartedWhileAStatementWaitsIsHealed) {
     blocker.reset();
     server.Restart();
     const std::optional<int> exitCode = runner->Wait(120s);
-    ASSERT_TRUE(exitCode) << "the runner did not end after the server came back\n"
-                          << ReadFile(log);
+    ASSERT_TRUE(exitCode) << "the runner did not end after the server came back\n" << ReadFile(log);
 
     EXPECT_EQ(*exitCode, 0) << Output();
     EXPECT_EQ(Output(), "");
-    EXPECT_EQ(NewEntries(), (std::vector<std::string>{
-                                "level 5:   Database list count = 1\r\n",
-                                "level 5:   database_0 - " + remote + "\r\n",
-                                "level 5:   Start upgrade database " + remote + " \r\n",
-                                Executed(kInsert1),
-                                Executed(kAdd),
-                                Executed(kInsert2),
-                                "level 5:   Database " + remote +
-                                    " upgrade was successful completed\r\n",
-                                "level 5:   Close application\r\n",
-                            }));
+    EXPECT_EQ(NewEntries(),
+              (std::vector<std::string>{
+                  "level 5:   Database list count = 1\r\n",
+                  "level 5:   database_0 - " + remote + "\r\n",
+                  "level 5:   Start upgrade database " + remote + " \r\n",
+                  Executed(kInsert1),
+                  Executed(kAdd),
+                  Executed(kInsert2),
+                  "level 5:   Database " + remote + " upgrade was successful completed\r\n",
+                  "level 5:   Close application\r\n",
+              }));
     EXPECT_EQ(Settings(), NewSettings("Continue"));
     EXPECT_EQ(Rows(remote, kRowsOfT), (std::vector<std::string>{"0|10", "1|<null>", "2|<null>"}));
 }
@@ -727,7 +726,8 @@ TEST_F(FaultProcess, AttachmentDeletedWhileADeclarationQueryWaits) {
 
 // With LockTimeout a lock that is held for the whole run no longer holds the run up: each
 // attempt of the statement waits two seconds, then fails; the statement is reported with the
-// server's lock time-out (Firebird reports it as a deadlock), the script goes on, and the next database is upgraded. "Cancel".
+// server's lock time-out (Firebird reports it as a deadlock), the script goes on, and the next
+// database is upgraded. "Cancel".
 TEST_F(FaultProcess, LockTimeoutEndsTheWaitForALockHeldForTheWholeRun) {
     if (!testsupport::ServerAvailable()) {
         GTEST_SKIP() << "no Firebird server on localhost:3050";
@@ -760,7 +760,6 @@ TEST_F(FaultProcess, LockTimeoutEndsTheWaitForALockHeldForTheWholeRun) {
     EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>", "2|<null>"}));
     EXPECT_EQ(Rows(next, kRowsOfT), kUpgradedRows);
 }
-
 
 // The executable's folder, which holds the log, is read-only: a read-only bind mount, since
 // permissions do not stop root. No entry can be added, and the settings file in the same
