@@ -175,6 +175,17 @@ TEST(Logger, UnwritablePathsAreSilentlyDropped) {
     }
     EXPECT_FALSE(FileExists(dir.File("missing")));
     EXPECT_EQ(ReadFile(dir.File("plain-file")), "x");
+    // A FIFO is no log: without a reader it would block the open, with one it would take the
+    // entries away from the file they belong in. Neither happens.
+    const std::string fifo = dir.File("run.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    TLogger(fifo, 5).Log(1, "lost");
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    TLogger(fifo, 5).Log(1, "lost");
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 0);  // nothing was written to it
+    ::close(reader);
     // A later call on a path that has become writable succeeds.
     const std::string later = dir.File("later/run.log");
     TLogger log(later, 1);
