@@ -19,8 +19,9 @@ namespace {
 constexpr int32_t kErrorLevel = 1;
 constexpr int32_t kProgressLevel = 5;
 
-// The second attempt after a failed first one: roll back, reopen the connection, start a
-// transaction, run the statement again and commit. The disconnect has unprepared the
+// The second attempt after a failed first one: roll back, reopen the connection (a dead
+// attachment is dropped, and a server that went away is waited for), start a transaction,
+// run the statement again and commit. The disconnect has unprepared the
 // statement, so it is prepared anew on the new attachment from the text it already holds.
 // True when it succeeded; any error, whatever its kind, counts as a failed retry.
 bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
