@@ -107,7 +107,18 @@ std::string TLargeintField::AsString() const {
     return ReadValue(&value) ? IntToText(value) : std::string{};
 }
 
+std::string TBooleanField::AsString() const {
+    std::int16_t value = 0;
+    if (!ReadValue(&value))
+        return {};
+    return value != 0 ? "TRUE" : "FALSE";
+}
+
 std::string TFloatField::AsString() const {
+    if (decimals_ > 0) {
+        std::int64_t unscaled = 0;
+        return ReadValue(&unscaled) ? ScaledToText(unscaled, decimals_) : std::string{};
+    }
     double value = 0;
     return ReadValue(&value) ? FloatToText(value, 15) : std::string{};
 }
