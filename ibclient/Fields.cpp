@@ -124,8 +124,11 @@ std::string TFloatField::AsString() const {
 }
 
 std::string TIBBCDField::AsString() const {
-    std::int64_t tenThousandths = 0;
-    return ReadValue(&tenThousandths) ? CurrencyToText(tenThousandths) : std::string{};
+    std::int64_t value = 0;
+    if (!ReadValue(&value))
+        return {};
+    // A positive scale (no decimals) leaves a count of ten-thousandths in the row.
+    return Size() > 0 ? ScaledToText(value, Size()) : CurrencyToText(value);
 }
 
 // The row holds dates and times in their native forms; the text starts from the date-time

@@ -235,8 +235,9 @@ private:
     int decimals_ = 0;
 };
 
-// Integers with one to four decimals; the value is a 64-bit count of ten-thousandths, Size
-// the number of decimals and Precision the digits of the stored integer type.
+// Integers with one to four decimals; the row value is the stored integer, Size the number
+// of decimals and Precision the digits of the stored integer type. The text is the exact
+// fixed-point value.
 class TIBBCDField : public TField {
 public:
     explicit TIBBCDField(TIBCustomDataSet& dataSet) : TField(dataSet, ftBCD) {}

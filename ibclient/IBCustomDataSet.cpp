@@ -666,12 +666,13 @@ void TIBCustomDataSet::CopyRowToBuffer(int row, std::vector<std::byte>& buffer) 
                 } else {
                     StoreAt(target, item.GetInt32());
                 }
-            } else if (slot.Scale >= -4) {
-                StoreAt(target, item.GetCurrency());
-            } else {
-                // More decimals than a currency holds: the stored integer itself, which the
-                // float field turns into its exact text with the column's scale.
+            } else if (slot.Scale < 0) {
+                // The stored integer itself, which the BCD or float field turns into its
+                // exact text with the column's scale: a count of ten-thousandths would
+                // overflow for NUMERIC(18,2) values beyond 922337203685477.58.
                 StoreAt(target, item.GetUnscaledInteger());
+            } else {
+                StoreAt(target, item.GetCurrency());
             }
             break;
         case SQLDouble:
