@@ -18,7 +18,7 @@ static_assert(std::is_same_v<StatusEntry, ISC_STATUS>,
 namespace {
 
 // Texts by client error number; numbers of facilities this system never reaches stay empty.
-constexpr std::size_t kClientErrorCount = 126;
+constexpr std::size_t kClientErrorCount = 127;
 
 constexpr std::array<const char*, kClientErrorCount> MakeClientErrorTexts() {
     std::array<const char*, kClientErrorCount> t{};
@@ -77,6 +77,8 @@ constexpr std::array<const char*, kClientErrorCount> MakeClientErrorTexts() {
     t[123] = "TPB Constant (isc_tpb_%s) value is longer than 255 bytes";
     t[124] = "%s is longer than 32767 bytes";
     t[125] = "Query is not a plain SELECT statement (statement type %d)";
+    t[126] = "SQL text holds a NUL byte (code 0) at character %d; the statement is not sent, "
+             "as the server would take it for the end of the text";
     return t;
 }
 

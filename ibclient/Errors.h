@@ -136,6 +136,7 @@ enum ClientError : int {
     ceTPBValueTooLong = 123,
     ceParamBufferTooLong = 124,
     ceNotASelectQuery = 125,
+    ceNulInSQLText = 126,
 };
 
 // The client error table's text for a number (the unformatted template); empty for a

@@ -107,14 +107,28 @@ std::string TLargeintField::AsString() const {
     return ReadValue(&value) ? IntToText(value) : std::string{};
 }
 
+std::string TBooleanField::AsString() const {
+    std::int16_t value = 0;
+    if (!ReadValue(&value))
+        return {};
+    return value != 0 ? "TRUE" : "FALSE";
+}
+
 std::string TFloatField::AsString() const {
+    if (decimals_ > 0) {
+        std::int64_t unscaled = 0;
+        return ReadValue(&unscaled) ? ScaledToText(unscaled, decimals_) : std::string{};
+    }
     double value = 0;
     return ReadValue(&value) ? FloatToText(value, 15) : std::string{};
 }
 
 std::string TIBBCDField::AsString() const {
-    std::int64_t tenThousandths = 0;
-    return ReadValue(&tenThousandths) ? CurrencyToText(tenThousandths) : std::string{};
+    std::int64_t value = 0;
+    if (!ReadValue(&value))
+        return {};
+    // A positive scale (no decimals) leaves a count of ten-thousandths in the row.
+    return Size() > 0 ? ScaledToText(value, Size()) : CurrencyToText(value);
 }
 
 // The row holds dates and times in their native forms; the text starts from the date-time

@@ -210,16 +210,34 @@ public:
     int DataSize() const noexcept override { return 8; }
 };
 
-// DOUBLE, FLOAT and integers with more than four decimals: the general number format.
+// BOOLEAN: the row holds 1 or 0 in two bytes; the text is "TRUE" or "FALSE", the words the
+// server reads back as the same value.
+class TBooleanField : public TField {
+public:
+    explicit TBooleanField(TIBCustomDataSet& dataSet) : TField(dataSet, ftBoolean) {}
+    std::string AsString() const override;
+    int DataSize() const noexcept override { return 2; }
+};
+
+// DOUBLE, FLOAT and integers with more than four decimals. A floating column's row value is
+// a double, shown in the general number format; an integer column's is the stored integer,
+// shown as its exact fixed-point text with Decimals places.
 class TFloatField : public TField {
 public:
     explicit TFloatField(TIBCustomDataSet& dataSet) : TField(dataSet, ftFloat) {}
+    // The decimals of an integer column; 0 for a floating one.
+    int Decimals() const noexcept { return decimals_; }
     std::string AsString() const override;
     int DataSize() const noexcept override { return 8; }
+
+private:
+    friend class TIBCustomDataSet;
+    int decimals_ = 0;
 };
 
-// Integers with one to four decimals; the value is a 64-bit count of ten-thousandths, Size
-// the number of decimals and Precision the digits of the stored integer type.
+// Integers with one to four decimals; the row value is the stored integer, Size the number
+// of decimals and Precision the digits of the stored integer type. The text is the exact
+// fixed-point value.
 class TIBBCDField : public TField {
 public:
     explicit TIBBCDField(TIBCustomDataSet& dataSet) : TField(dataSet, ftBCD) {}

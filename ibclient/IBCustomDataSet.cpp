@@ -109,6 +109,8 @@ TColumnMapping MapColumn(int typeCode, int scale, int subType, int length) {
         return {ftTime, 0, 0};
     case SQLTypeDate:
         return {ftDate, 0, 0};
+    case SQLBoolean:
+        return {ftBoolean, 0, 0};
     case SQLBlob:
         return {subType == 1 ? ftMemo : ftBlob, 8, 0};
     case SQLArray:
@@ -127,6 +129,8 @@ int SlotSize(int typeCode, int scale, int length) noexcept {
     case SQLShort:
     case SQLLong:
         return scale == 0 ? 4 : 8;
+    case SQLBoolean:
+        return 2;
     case SQLInt64:
     case SQLDouble:
     case SQLFloat:
@@ -160,6 +164,8 @@ std::unique_ptr<TField> NewField(TIBCustomDataSet& dataSet, TFieldType type) {
         return std::make_unique<TIntegerField>(dataSet);
     case ftLargeint:
         return std::make_unique<TLargeintField>(dataSet);
+    case ftBoolean:
+        return std::make_unique<TBooleanField>(dataSet);
     case ftFloat:
         return std::make_unique<TFloatField>(dataSet);
     case ftBCD:
@@ -512,6 +518,12 @@ void TIBCustomDataSet::CreateDefaultFields() {
             bcd->precision_ = def.Precision;
         if (auto* text = dynamic_cast<TIBStringField*>(field.get()))
             text->fixedChar_ = def.Attributes.Contains(faFixed);
+        if (auto* number = dynamic_cast<TFloatField*>(field.get())) {
+            const TIBXSQLVAR& item = SelectStatement().CurrentRow().ItemAt(def.FieldNo - 1);
+            const int type = item.TypeCode();
+            if (type == SQLShort || type == SQLLong || type == SQLInt64)
+                number->decimals_ = -item.SqlScale();
+        }
         field->fieldKind_ = def.InternalCalcField ? fkInternalCalc : fkData;
         fields_.Add(std::move(field));
     }
@@ -654,16 +666,22 @@ void TIBCustomDataSet::CopyRowToBuffer(int row, std::vector<std::byte>& buffer) 
                 } else {
                     StoreAt(target, item.GetInt32());
                 }
-            } else if (slot.Scale >= -4) {
-                StoreAt(target, item.GetCurrency());
+            } else if (slot.Scale < 0) {
+                // The stored integer itself, which the BCD or float field turns into its
+                // exact text with the column's scale: a count of ten-thousandths would
+                // overflow for NUMERIC(18,2) values beyond 922337203685477.58.
+                StoreAt(target, item.GetUnscaledInteger());
             } else {
-                StoreAt(target, item.GetDouble());
+                StoreAt(target, item.GetCurrency());
             }
             break;
         case SQLDouble:
         case SQLFloat:
         case SQLDFloat:
             StoreAt(target, item.GetDouble());
+            break;
+        case SQLBoolean:
+            StoreAt(target, static_cast<std::int16_t>(item.GetInt32()));
             break;
         case SQLTimestamp:
             StoreAt(target, TimeStampToMSecs(DateTimeToTimeStamp(item.GetDateTime())));

@@ -377,11 +377,16 @@ void TIBSQL::PrepareStatement() {
     if (processedSQL_.empty())
         RaiseClientError(ceEmptyQuery);
 
+    const std::string text = JoinLines(processedSQL_);
+    // The prepare hands the text over zero-terminated: a NUL byte would silently cut off
+    // everything after it (a WHERE clause, say), so such a text is refused before it is sent.
+    if (const std::size_t nul = text.find('\0'); nul != std::string::npos)
+        RaiseClientError(ceNulInSQLText, {std::to_string(nul + 1)});
+
     const auto& api = ClientApi();
     const unsigned short dialect = Dialect();
     try {
         CheckStatus(api.isc_dsql_alloc_statement2(StatusVector(), DBHandle(), &handle_), true);
-        const std::string text = JoinLines(processedSQL_);
         CheckStatus(api.isc_dsql_prepare(StatusVector(), TRHandle(), &handle_, 0, text.c_str(),
                                          dialect, nullptr),
                     true);

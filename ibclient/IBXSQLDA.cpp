@@ -321,6 +321,11 @@ bool IsTextType(int typeCode) {
     return typeCode == SQLText || typeCode == SQLVarying;
 }
 
+// A boolean entry's value: any byte other than 0 is true.
+bool BooleanOf(const std::vector<std::byte>& data) {
+    return !data.empty() && data[0] != std::byte{0};
+}
+
 } // namespace
 
 // ---- TIBXSQLVAR: getters ----
@@ -338,12 +343,18 @@ double TIBXSQLVAR::GetDouble() const {
         value = ReadAs<float>(data_);
     } else if (IsIntegerType(type)) {
         value = ScaleToDouble(IntegerOf(type, data_), SqlScale());
+    } else if (type == SQLBoolean) {
+        value = BooleanOf(data_) ? 1 : 0;
+    } else if (type == SQLNull) {
+        return 0;
     } else {
         RaiseInvalidConversion();
     }
     // A scaled value is the double nearest to its decimal text with as many decimals as the
-    // scale says, so 123.45 reads as 123.45 and not as the nearest quotient.
-    if (SqlScale() != 0)
+    // scale says, so 123.45 reads as 123.45 and not as the nearest quotient. Only a negative
+    // scale counts decimals: the server describes a floating literal (1e-5), and columns made
+    // from one, with a positive scale that is the literal's length.
+    if (SqlScale() < 0)
         value = RoundToDecimals(value, std::abs(SqlScale()));
     return value;
 }
@@ -358,6 +369,10 @@ std::int64_t TIBXSQLVAR::GetInt64() const {
         return TruncToInt64(GetDouble());
     if (IsIntegerType(type))
         return ScaleToInt64(IntegerOf(type, data_), SqlScale());
+    if (type == SQLBoolean)
+        return BooleanOf(data_) ? 1 : 0;
+    if (type == SQLNull)
+        return 0;
     RaiseInvalidConversion();
 }
 
@@ -376,22 +391,41 @@ std::int32_t TIBXSQLVAR::GetInt32() const {
             return Low32(value);
         return Low32(TruncToInt64(ScaleToDouble(value, SqlScale())));
     }
+    if (type == SQLBoolean)
+        return BooleanOf(data_) ? 1 : 0;
+    if (type == SQLNull)
+        return 0;
     RaiseInvalidConversion();
 }
 
 std::int64_t TIBXSQLVAR::GetCurrency() const {
     if (ValueIsNull())
         return 0;
+    const int type = TypeCode();
+    // An integer column is exact in every dialect: a dialect-1 statement on a dialect-3
+    // database still gets 64-bit integers, which a double cannot carry.
+    if (IsIntegerType(type))
+        return ScaleToCurrency(IntegerOf(type, data_), SqlScale());
+    if (type == SQLBoolean)
+        return BooleanOf(data_) ? 10000 : 0;
+    if (type == SQLNull)
+        return 0;
     if (Dialect() < 3)
         return Converted([&] { return DoubleToCurrency(GetDouble()); });
-    const int type = TypeCode();
     if (IsTextType(type))
         return Converted([&] { return TextToCurrency(RawText()); });
     if (IsFloatType(type))
         return CheckedScaleUp(TruncToInt64(GetDouble()), 4);
-    if (IsIntegerType(type))
-        return ScaleToCurrency(IntegerOf(type, data_), SqlScale());
     RaiseInvalidConversion();
+}
+
+std::int64_t TIBXSQLVAR::GetUnscaledInteger() const {
+    if (ValueIsNull())
+        return 0;
+    const int type = TypeCode();
+    if (!IsIntegerType(type))
+        RaiseInvalidConversion();
+    return IntegerOf(type, data_);
 }
 
 TDateTime TIBXSQLVAR::GetDateTime() const {
@@ -448,9 +482,9 @@ std::string TIBXSQLVAR::GetText() const {
     case SQLInt64:
         if (SqlScale() == 0)
             return IntToText(type == SQLInt64 ? GetInt64() : GetInt32());
-        if (SqlScale() >= -4)
-            return CurrencyToText(GetCurrency());
-        return FloatToText(GetDouble());
+        if (SqlScale() < 0)
+            return ScaledToText(IntegerOf(type, data_), -SqlScale());
+        return CurrencyToText(GetCurrency());
     case SQLTimestamp:
         return DateTimeToText(GetDateTime());
     case SQLTypeTime:
@@ -463,6 +497,11 @@ std::string TIBXSQLVAR::GetText() const {
         return SaveBlob();
     case SQLArray:
         return "(Array)";
+    // The words the server reads as boolean literals, so the text can be pasted into SQL.
+    case SQLBoolean:
+        return BooleanOf(data_) ? "TRUE" : "FALSE";
+    case SQLNull:
+        return {};
     default:
         RaiseInvalidConversion();
     }
@@ -536,6 +575,10 @@ void TIBXSQLVAR::SetDouble(double value) {
 }
 
 void TIBXSQLVAR::SetInt16(std::int16_t value) {
+    if (TypeCode() == SQLBoolean) {
+        SetBoolean(value != 0);
+        return;
+    }
     ClearNull(*this);
     for (TIBXSQLVAR* item : SameNamed()) {
         item->Retype(SQLShort, 0, sizeof value, sizeof value);
@@ -543,7 +586,22 @@ void TIBXSQLVAR::SetInt16(std::int16_t value) {
     }
 }
 
+void TIBXSQLVAR::SetBoolean(bool value) {
+    const std::uint8_t byte = value ? 1 : 0;
+    ClearNull(*this);
+    for (TIBXSQLVAR* item : SameNamed()) {
+        item->Retype(SQLBoolean, 0, sizeof byte, sizeof byte);
+        item->StoreBytes(&byte, sizeof byte);
+    }
+}
+
 void TIBXSQLVAR::SetInt32(std::int32_t value) {
+    // The server converts no number to a boolean; a boolean parameter takes 0 as false and
+    // any other integer as true.
+    if (TypeCode() == SQLBoolean) {
+        SetBoolean(value != 0);
+        return;
+    }
     ClearNull(*this);
     for (TIBXSQLVAR* item : SameNamed()) {
         item->Retype(SQLLong, 0, sizeof value, sizeof value);
@@ -552,6 +610,10 @@ void TIBXSQLVAR::SetInt32(std::int32_t value) {
 }
 
 void TIBXSQLVAR::SetInt64(std::int64_t value) {
+    if (TypeCode() == SQLBoolean) {
+        SetBoolean(value != 0);
+        return;
+    }
     ClearNull(*this);
     for (TIBXSQLVAR* item : SameNamed()) {
         item->Retype(SQLInt64, 0, sizeof value, sizeof value);
@@ -688,7 +750,12 @@ void TIBXSQLVAR::SetVariant(const TVariant& value) {
     struct Visitor {
         TIBXSQLVAR& item;
         void operator()(std::monostate) const { item.SetNull(true); }
-        void operator()(bool v) const { item.SetInt32(v ? 1 : 0); }
+        void operator()(bool v) const {
+            if (item.TypeCode() == SQLBoolean)
+                item.SetBoolean(v);
+            else
+                item.SetInt32(v ? 1 : 0);
+        }
         void operator()(std::uint8_t v) const { item.SetInt32(v); }
         void operator()(std::int16_t v) const { item.SetInt32(v); }
         void operator()(std::int32_t v) const { item.SetInt32(v); }
@@ -884,6 +951,8 @@ void TIBXSQLDA::InitializeItems() {
         case SQLTypeTime:
         case SQLTypeDate:
         case SQLInt64:
+        case SQLBoolean:
+        case SQLNull: // only its null indicator carries anything
             size = std::max<std::size_t>(length, 1);
             break;
         default:

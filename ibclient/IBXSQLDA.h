@@ -40,6 +40,8 @@ enum SQLTypeCode : int {
     SQLTypeTime = 560,
     SQLTypeDate = 570,
     SQLInt64 = 580,
+    SQLBoolean = 32764, // one byte, 0 or 1
+    SQLNull = 32766,    // a parameter whose type the statement leaves open ("? IS NULL")
 };
 
 // An 8-byte blob, array or quad identifier (ISC_QUAD); two zero words mean none.
@@ -122,6 +124,8 @@ class TIBXSQLVAR {
     std::int32_t GetInt32() const;
     std::int64_t GetInt64() const;
     TDateTime GetDateTime() const;
+    // The stored integer of a SMALLINT, INTEGER or BIGINT entry, its scale not applied.
+    std::int64_t GetUnscaledInteger() const;
     TQuad GetQuad() const;
 
     // ---- Setters (parameters): each changes this item and every item of the area recorded
@@ -129,6 +133,9 @@ class TIBXSQLVAR {
     void SetText(std::string_view value);
     void SetDouble(double value);
     void SetCurrency(std::int64_t value);
+    // A boolean entry keeps its type: the value is stored as one byte, 1 or 0. Any other
+    // entry becomes a boolean one.
+    void SetBoolean(bool value);
     void SetInt16(std::int16_t value);
     void SetInt32(std::int32_t value);
     void SetInt64(std::int64_t value);

@@ -284,17 +284,23 @@ std::string FloatToText(double value, int digits, const TFormatSettings& setting
 }
 
 std::string CurrencyToText(int64_t value, const TFormatSettings& settings) {
+    return ScaledToText(value, 4, settings);
+}
+
+std::string ScaledToText(int64_t value, int decimals, const TFormatSettings& settings) {
     const bool negative = value < 0;
     const uint64_t magnitude =
         negative ? static_cast<uint64_t>(-(value + 1)) + 1 : static_cast<uint64_t>(value);
+    std::string digits = std::to_string(magnitude);
+    const size_t places = decimals > 0 ? static_cast<size_t>(decimals) : 0;
+    if (digits.size() <= places) digits.insert(0, places + 1 - digits.size(), '0');
     std::string text = negative ? "-" : "";
-    text += std::to_string(magnitude / 10000);
-    uint64_t fraction = magnitude % 10000;
-    if (fraction != 0) {
-        std::string digits = Padded(static_cast<int64_t>(fraction), 4);
-        while (digits.back() == '0') digits.pop_back();
+    text.append(digits, 0, digits.size() - places);
+    std::string fraction = digits.substr(digits.size() - places);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    if (!fraction.empty()) {
         text += settings.DecimalSeparator;
-        text += digits;
+        text += fraction;
     }
     return text;
 }
@@ -437,8 +443,40 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value,
     return text;
 }
 
+namespace {
+
+// `pattern` with each run of one or two year letters (outside quoted text) made "yyyy". A
+// two-digit year reads back within 50 years of today, which moves 1950 to 2050 and 9999 to
+// 1999; the four digits keep every date what it was. Order and separators stay as they are.
+std::string WidenedYear(std::string_view pattern) {
+    std::string result;
+    for (size_t i = 0; i < pattern.size();) {
+        const char c = pattern[i];
+        if (c == '\'' || c == '"') {
+            const size_t close = pattern.find(c, i + 1);
+            const size_t end = close == std::string_view::npos ? pattern.size() : close + 1;
+            result.append(pattern.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        if (c == 'y' || c == 'Y') {
+            size_t run = 1;
+            while (i + run < pattern.size() && (pattern[i + run] == 'y' || pattern[i + run] == 'Y'))
+                ++run;
+            result.append(run <= 2 ? "yyyy" : std::string(pattern.substr(i, run)));
+            i += run;
+            continue;
+        }
+        result += c;
+        ++i;
+    }
+    return result;
+}
+
+}  // namespace
+
 std::string DateToText(TDateTime value, const TFormatSettings& settings) {
-    return FormatDateTime(settings.ShortDateFormat, value, settings);
+    return FormatDateTime(WidenedYear(settings.ShortDateFormat), value, settings);
 }
 
 std::string TimeToText(TDateTime value, const TFormatSettings& settings) {

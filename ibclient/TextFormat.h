@@ -26,6 +26,12 @@ std::string FloatToText(double value, int digits = 15,
 // Fixed-point text of a signed 64-bit count of ten-thousandths: "12.5", "100", "-0.25", "0".
 std::string CurrencyToText(int64_t value, const TFormatSettings& settings = FormatSettings());
 
+// The exact fixed-point text of value x 10^-decimals (decimals >= 0), trailing zeros of the
+// fraction dropped: (123450, 4) -> "12.345", (-5, 8) -> "-0.00000005". Every 64-bit value
+// has one, so a scaled integer column never needs a double on its way to text.
+std::string ScaledToText(int64_t value, int decimals,
+                         const TFormatSettings& settings = FormatSettings());
+
 // Decimal integer text.
 std::string IntToText(int64_t value);
 
@@ -50,12 +56,13 @@ double CurrencyToDouble(int64_t value);
 // element mean minutes; h/hh count 1..12 when the pattern holds AMPM).
 std::string FormatDateTime(std::string_view pattern, TDateTime value,
                            const TFormatSettings& settings = FormatSettings());
-// The short date pattern.
+// The short date pattern, with every year element of one or two letters widened to four, so
+// that the server reads the text back as the same date in any century.
 std::string DateToText(TDateTime value, const TFormatSettings& settings = FormatSettings());
 // The long time pattern.
 std::string TimeToText(TDateTime value, const TFormatSettings& settings = FormatSettings());
-// The short date, then a blank and the long time unless hour, minute and second are all
-// zero. Milliseconds never show.
+// The short date (four-digit year, as DateToText), then a blank and the long time unless
+// hour, minute and second are all zero. Milliseconds never show.
 std::string DateTimeToText(TDateTime value, const TFormatSettings& settings = FormatSettings());
 
 // ---- Text to values (each raises EConvertError on text it cannot read) ----

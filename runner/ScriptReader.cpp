@@ -4,11 +4,14 @@
 
 #include "runner/Paths.h"
 #include "runner/RunnerContext.h"
+#include "runner/ScriptVariables.h"
+#include "runner/StatementRunner.h"
 #include "runner/Text.h"
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -151,61 +154,73 @@ TScriptFile::TScriptFile(const std::string& path) {
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         RaiseFileError(errno);
     }
-    buffer_ = std::make_unique<char[]>(kBufferSize);
 }
 
-bool TScriptFile::Fill() {
-    if (ended_) {
-        return false;
+void TScriptFile::Load() {
+    if (loaded_) {
+        return;
     }
-    ssize_t count = 0;
-    do {
-        count = ::read(fd_.Get(), buffer_.get(), kBufferSize);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        RaiseFileError(errno);
+    loaded_ = true;
+    std::string bytes;
+    if (!closed_) {
+        struct stat info {};
+        if (::fstat(fd_.Get(), &info) == 0 && info.st_size > 0) {
+            bytes.reserve(static_cast<std::size_t>(info.st_size));
+        }
+        bool utf16 = false;
+        for (;;) {
+            const std::size_t before = bytes.size();
+            bytes.resize(before + kBufferSize);
+            ssize_t count = 0;
+            do {
+                count = ::read(fd_.Get(), bytes.data() + before, kBufferSize);
+            } while (count < 0 && errno == EINTR);
+            if (count < 0) {
+                RaiseFileError(errno);
+            }
+            bytes.resize(before + static_cast<std::size_t>(count));
+            if (count == 0) {
+                break;
+            }
+            if (before < 2 && bytes.size() >= 2) {
+                utf16 = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
+            }
+            // Outside UTF-16 a Ctrl-Z byte ends the file: nothing after it is read.
+            if (!utf16 && std::memchr(bytes.data() + before, kCtrlZ,
+                                      static_cast<std::size_t>(count)) != nullptr) {
+                break;
+            }
+        }
     }
-    begin_ = 0;
-    end_ = static_cast<std::size_t>(count);
-    if (count == 0) {
-        ended_ = true;
-        return false;
-    }
-    // Ctrl-Z ends the file: the bytes before it are the last ones, nothing after it is read.
-    if (const void* ctrlZ = std::memchr(buffer_.get(), kCtrlZ, end_)) {
-        end_ = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - buffer_.get());
-        ended_ = true;
-    }
-    return end_ > 0;
+    script_ = DecodeScript(bytes);
+}
+
+const TScriptText& TScriptFile::Script() {
+    Load();
+    return script_;
 }
 
 bool TScriptFile::ReadLine(std::string& line) {
     line.clear();
-    if (begin_ == end_ && !Fill()) {
+    Load();
+    const std::string& text = script_.Text;
+    if (closed_ || next_ >= text.size()) {
         return false;
     }
-    for (;;) {
-        const char* first = buffer_.get() + begin_;
-        const char* last = buffer_.get() + end_;
-        const auto* lf = static_cast<const char*>(
-            std::memchr(first, '\n', static_cast<std::size_t>(last - first)));
-        if (lf != nullptr) {
-            AppendWithoutCR(line, first, lf);
-            begin_ = static_cast<std::size_t>(lf + 1 - buffer_.get());
-            return true;
-        }
-        AppendWithoutCR(line, first, last);
-        begin_ = end_;
-        if (!Fill()) {
-            return true; // the last line, ended by the end of the file or by Ctrl-Z
-        }
-    }
+    const char* first = text.data() + next_;
+    const char* last = text.data() + text.size();
+    const auto* lf = static_cast<const char*>(
+        std::memchr(first, '\n', static_cast<std::size_t>(last - first)));
+    const char* lineEnd = lf != nullptr ? lf : last;
+    AppendWithoutCR(line, first, lineEnd);
+    next_ = lf != nullptr ? static_cast<std::size_t>(lf + 1 - text.data()) : text.size();
+    ++lineNumber_;
+    return true;
 }
 
 void TScriptFile::Close() noexcept {
     fd_.Reset();
-    begin_ = end_ = 0;
-    ended_ = true;
+    closed_ = true;
 }
 
 void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
@@ -221,12 +236,37 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         return;
     }
 
+    // A statement runs from the line after the last blank one to the line before the next;
+    // unconvertible places are in text order, so one forward pass over them serves all.
+    const std::vector<TUnconvertible>& unconvertible = file->Script().Unconvertible;
+    std::size_t nextPlace = 0;
+    std::size_t firstLine = 1;
+    const auto handOn = [&](const std::string& statement, std::size_t lastLine) {
+        std::vector<TUnconvertible> held;
+        for (; nextPlace < unconvertible.size() && unconvertible[nextPlace].Line <= lastLine;
+             ++nextPlace) {
+            if (unconvertible[nextPlace].Line >= firstLine) {
+                held.push_back(unconvertible[nextPlace]);
+            }
+        }
+        if (held.empty()) {
+            execute(statement);
+            return;
+        }
+        const std::string message = UnconvertibleMessage(held, file->Script().Encoding);
+        if (IsDeclaration(Trim(statement))) {
+            throw ibclient::Exception(message + ":\r\n" + statement);
+        }
+        ReportFailedStatement(context, statement, message);
+    };
+
     std::string statement;
     std::string line;
     while (file->ReadLine(line)) {
         if (IsBlank(line)) {
-            execute(statement);
+            handOn(statement, file->LineNumber() - 1);
             statement.clear();
+            firstLine = file->LineNumber() + 1;
         } else if (statement.empty()) {
             statement.swap(line); // the line as read; ReadLine refills `line` anyway
         } else {
@@ -235,7 +275,7 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         }
     }
     // The last statement of a script that does not end with a blank line.
-    execute(statement);
+    handOn(statement, file->LineNumber());
     file->Close();
 }
 

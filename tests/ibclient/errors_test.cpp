@@ -132,17 +132,19 @@ TEST_F(ErrorsTest, ClientErrorNumbersAndTexts) {
         {123, "TPB Constant (isc_tpb_%s) value is longer than 255 bytes"},
         {124, "%s is longer than 32767 bytes"},
         {125, "Query is not a plain SELECT statement (statement type %d)"},
+        {126, "SQL text holds a NUL byte (code 0) at character %d; the statement is not sent, "
+              "as the server would take it for the end of the text"},
     };
     for (const auto& [number, text] : table) {
         EXPECT_STREQ(ClientErrorText(number), text) << number;
     }
     // Numbers of facilities the system never reaches, and numbers outside the table.
-    for (const int number : {2, 12, 118, 126, -1}) {
+    for (const int number : {2, 12, 118, 127, -1}) {
         EXPECT_STREQ(ClientErrorText(number), "") << number;
     }
     // The enumeration names the same numbers.
     EXPECT_STREQ(ClientErrorText(ceNotInTransaction), "Transaction is not active");
-    EXPECT_STREQ(ClientErrorText(ceNotASelectQuery), table.back().second);
+    EXPECT_STREQ(ClientErrorText(ceNulInSQLText), table.back().second);
 }
 
 TEST_F(ErrorsTest, RaiseClientErrorFormatsAndCarriesTheNumber) {

@@ -329,22 +329,40 @@ TEST(FormatDateTime, NamesComeFromTheSettings) {
 TEST(DateTimeText, DefaultSettings) {
     const TFormatSettings s;
     const TDateTime date = EncodeDate(2024, 3, 5);
-    EXPECT_EQ(DateToText(date, s), "3/5/24");
+    EXPECT_EQ(DateToText(date, s), "3/5/2024");
     EXPECT_EQ(TimeToText(kAfternoon, s), "2:07:09 pm");
-    EXPECT_EQ(DateTimeToText(date, s), "3/5/24");
-    EXPECT_EQ(DateTimeToText(date + EncodeTime(0, 0, 1, 0), s), "3/5/24 12:00:01 am");
-    EXPECT_EQ(DateTimeToText(date + EncodeTime(0, 1, 0, 0), s), "3/5/24 12:01:00 am");
-    EXPECT_EQ(DateTimeToText(date + EncodeTime(1, 0, 0, 0), s), "3/5/24 1:00:00 am");
+    EXPECT_EQ(DateTimeToText(date, s), "3/5/2024");
+    EXPECT_EQ(DateTimeToText(date + EncodeTime(0, 0, 1, 0), s), "3/5/2024 12:00:01 am");
+    EXPECT_EQ(DateTimeToText(date + EncodeTime(0, 1, 0, 0), s), "3/5/2024 12:01:00 am");
+    EXPECT_EQ(DateTimeToText(date + EncodeTime(1, 0, 0, 0), s), "3/5/2024 1:00:00 am");
     // Milliseconds alone do not count as a time of day.
-    EXPECT_EQ(DateTimeToText(date + EncodeTime(0, 0, 0, 500), s), "3/5/24");
-    EXPECT_EQ(DateTimeToText(kAfternoon, s), "3/5/24 2:07:09 pm");
+    EXPECT_EQ(DateTimeToText(date + EncodeTime(0, 0, 0, 500), s), "3/5/2024");
+    EXPECT_EQ(DateTimeToText(kAfternoon, s), "3/5/2024 2:07:09 pm");
     // Before 1899-12-30, with a time of day, and the first day of the calendar.
-    EXPECT_EQ(DateTimeToText(-1.25, s), "12/29/99 6:00:00 am");
+    EXPECT_EQ(DateTimeToText(-1.25, s), "12/29/1899 6:00:00 am");
     const TDateTime first = ComposeDateTime(EncodeDate(1, 1, 1), EncodeTime(18, 30, 0, 0));
-    EXPECT_EQ(DateTimeToText(first, s), "1/1/01 6:30:00 pm");
+    EXPECT_EQ(DateTimeToText(first, s), "1/1/0001 6:30:00 pm");
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd", first, s), "0001-01-01");
-    EXPECT_EQ(DateToText(EncodeDate(9999, 12, 31), s), "12/31/99");
-    EXPECT_EQ(DateToText(EncodeDate(2000, 2, 29), s), "2/29/00");
+    EXPECT_EQ(DateToText(EncodeDate(9999, 12, 31), s), "12/31/9999");
+    EXPECT_EQ(DateToText(EncodeDate(2000, 2, 29), s), "2/29/2000");
+}
+
+TEST(DateTimeText, ShortDateYearIsWidenedToFourDigitsUnderEveryPattern) {
+    // A two-digit year would read back within 50 years of today: 1950 as 2050.
+    const TDateTime date = EncodeDate(1950, 3, 5);
+    const auto shortDate = [date](const char* pattern) {
+        TFormatSettings s;
+        s.ShortDateFormat = pattern;
+        s.DateSeparator = '.';
+        return DateToText(date, s);
+    };
+    EXPECT_EQ(shortDate("d/m/y"), "5.3.1950");
+    EXPECT_EQ(shortDate("YY/mm/dd"), "1950.03.05");
+    EXPECT_EQ(shortDate("dd-mm-yyyy"), "05-03-1950");
+    EXPECT_EQ(shortDate("dd/mm/yyy"), "05.03.1950");
+    // Quoted text is left alone; the pattern formatter itself still writes two digits.
+    EXPECT_EQ(shortDate("'yy:' d/m/yy"), "yy: 5.3.1950");
+    EXPECT_EQ(FormatDateTime("yy", date), "50");
 }
 
 TEST(DateTimeText, GermanSettings) {

@@ -286,8 +286,8 @@ TEST_F(UpgradeProcess, VariablesOfEveryFieldClassArePastedIntoLaterStatements) {
 
     EXPECT_EQ(
         Rows(db, "SELECT K, V FROM TXT"),
-        (std::vector<std::string>{"1|-42|1234.5|0.1|32767|2/29/24", "2|NULL|NULL|NULL|NULL|NULL",
-                                  "3|0|-0.25|1.5E20|-1|12/31/99", "gone|()"}));
+        (std::vector<std::string>{"1|-42|1234.5|0.1|32767|2/29/2024", "2|NULL|NULL|NULL|NULL|NULL",
+                                  "3|0|-0.25|1.5E20|-1|12/31/1999", "gone|()"}));
     // Every value arrives as stored, except that a NULL of a text column becomes ''.
     const std::string all = "SELECT ID, QTY, PRICE, RATIO, SMALL, BORN, CODE, NAME FROM ";
     std::vector<std::string> source = Rows(db, all + "SRC ORDER BY ID");
