@@ -851,6 +851,47 @@ TEST_F(FaultProcess, SettingsFileIsASymbolicLink) {
     EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
 }
 
+// The runner is killed while it waits for its script (a FIFO that this test holds open for
+// writing and never writes to), connected to its database already. The settings file said
+// "Continue" from an earlier run; it now says "Cancel" and is otherwise as it was.
+TEST_F(FaultProcess, KilledBeforeTheEndLeavesCancel) {
+    const std::string db = Database("a.fdb");
+    Prepare({db});
+    WriteFile(ini, NewSettings("Continue"));
+    ASSERT_EQ(::unlink(script.c_str()), 0);
+    ASSERT_EQ(::mkfifo(script.c_str(), 0666), 0);
+    const int writer = ::open(script.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    auto runner = Start();
+    const std::string fds = "/proc/" + std::to_string(runner->Pid()) + "/fd";
+    // The log's entry comes after the start of the program (the forked child still holds the
+    // writer's descriptor until it starts the runner) and right before the script is opened.
+    const auto readsScript = [&] {
+        if (ReadFile(log).find("Start upgrade database") == std::string::npos) {
+            return false;
+        }
+        std::error_code ec;
+        for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+            if (std::filesystem::read_symlink(fd.path(), ec) == script) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const bool waiting = WaitUntil(readsScript, 60s);
+    EXPECT_EQ(runner->Kill(SIGKILL), 128 + SIGKILL);
+    ::close(writer);
+    ASSERT_TRUE(waiting) << ReadFile(log);
+
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(NewEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 1\r\n",
+                                "level 5:   database_0 - " + db + "\r\n",
+                                "level 5:   Start upgrade database " + db + " \r\n",
+                            }));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>"}));
+}
+
 // The kill loop's database: two source rows, and the table that every statement of the script
 // changes as a whole (two rows per insert, every row per update).
 const std::string kKillTables = "CREATE TABLE SRC (N INTEGER);\n"
