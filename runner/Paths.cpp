@@ -111,8 +111,8 @@ std::string ExecutableFullPath(std::string_view startedAs) {
                 end = folders.size();
             }
             const std::string_view folder = folders.substr(pos, end - pos);
-            std::string candidate = Absolute(std::string(folder.empty() ? "." : folder) + "/" +
-                                             std::string(startedAs));
+            std::string candidate =
+                Absolute(std::string(folder.empty() ? "." : folder) + "/" + std::string(startedAs));
             if (NamesProgram(candidate, program)) {
                 return candidate;
             }

@@ -206,8 +206,9 @@ int RunMainSequence(RunnerContext& context) {
         try {
             WriteSetupStatus(settingsPath, "Common", "SetupStatus", "Cancel");
         } catch (const ibclient::Exception& e) {
-            context.LogMessage(kErrorLevel, " error: SetupStatus was not written\r\nerror message: " +
-                                                e.Message());
+            context.LogMessage(kErrorLevel,
+                               " error: SetupStatus was not written\r\nerror message: " +
+                                   e.Message());
         }
         const CloseApplication closing(context, databaseList, logger);
         const ConnectionObjects objects(context);

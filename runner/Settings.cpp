@@ -191,7 +191,7 @@ std::string EncodeSettingsFile(std::string_view text, const SettingsEncoding& en
         return std::string(text);
     }
     return Utf8ToUtf16(text, encoding.Kind == SettingsEncoding::Utf16LE ? ByteOrder::LittleEndian
-                                                                         : ByteOrder::BigEndian) +
+                                                                        : ByteOrder::BigEndian) +
            encoding.OddByte;
 }
 
@@ -478,8 +478,9 @@ bool KeepFileAttributes(int fd, const std::string& target, const struct stat& ol
     std::vector<std::string> newNames;
     return ::fstat(fd, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid &&
            (now.st_mode & 07777) == (old.st_mode & 07777) &&
-           AttributeNames([&](char* list, std::size_t size) { return ::flistxattr(fd, list, size); },
-                          newNames) &&
+           AttributeNames(
+               [&](char* list, std::size_t size) { return ::flistxattr(fd, list, size); },
+               newNames) &&
            newNames == names;
 }
 
@@ -491,14 +492,14 @@ enum class Replaced { Done, NotKept };
 Replaced ReplaceAtomically(const std::string& path, const std::string& target,
                            const struct stat* old, std::string_view content) {
     if (old != nullptr && old->st_nlink > 1) {
-        return Replaced::NotKept; // a new file would leave the other names with the old content
+        return Replaced::NotKept;  // a new file would leave the other names with the old content
     }
     TempFile temp(target);
     if (!temp.Opened()) {
         if (old == nullptr) {
             RaiseWriteError(path);
         }
-        return Replaced::NotKept; // the folder is not writable
+        return Replaced::NotKept;  // the folder is not writable
     }
     if (old != nullptr && !KeepFileAttributes(temp.Fd(), target, *old)) {
         return Replaced::NotKept;
@@ -529,15 +530,16 @@ void RewriteInPlace(const std::string& path, const std::string& target, const st
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino ||
         !S_ISREG(st.st_mode)) {
-        RaiseWriteError(path); // replaced by another file since it was read
+        RaiseWriteError(path);  // replaced by another file since it was read
     }
     const auto size = static_cast<off_t>(content.size());
-    if (size > st.st_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, st.st_size, size - st.st_size) != 0 &&
+    if (size > st.st_size &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, st.st_size, size - st.st_size) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS) {
         RaiseWriteError(path);
     }
-    const auto differ = std::mismatch(oldContent.begin(), oldContent.end(), content.begin(),
-                                      content.end());
+    const auto differ =
+        std::mismatch(oldContent.begin(), oldContent.end(), content.begin(), content.end());
     const auto first = static_cast<std::size_t>(differ.second - content.begin());
     if (!WriteAllAt(fd, content.substr(first), static_cast<off_t>(first)) ||
         (size != st.st_size && ::ftruncate(fd, size) != 0) || ::fsync(fd) != 0) {

@@ -87,7 +87,7 @@ std::uint32_t DecodeUtf8(std::string_view text, std::size_t pos, std::size_t& le
     return cp;
 }
 
-} // namespace
+}  // namespace
 
 std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
     std::string out;
@@ -127,4 +127,4 @@ std::string Utf8ToUtf16(std::string_view text, ByteOrder order) {
     return out;
 }
 
-} // namespace runner
+}  // namespace runner

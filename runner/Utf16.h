@@ -18,4 +18,4 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order);
 // a lone surrogate) become U+FFFD.
 std::string Utf8ToUtf16(std::string_view text, ByteOrder order);
 
-} // namespace runner
+}  // namespace runner

@@ -55,7 +55,8 @@ TEST(ExecutablePath, IsThePathItWasStartedBy) {
     const std::string cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
     EXPECT_EQ(ExecutableFullPath("./set up/upgrade"), link);
-    EXPECT_EQ(ExecutableFullPath("set up/../set up/upgrade"), dir.Path() + "/set up/../set up/upgrade");
+    EXPECT_EQ(ExecutableFullPath("set up/../set up/upgrade"),
+              dir.Path() + "/set up/../set up/upgrade");
     {
         // Through PATH: the first folder that holds this program; a folder whose file of that
         // name is another program does not count; an empty entry is the current folder.

@@ -83,7 +83,8 @@ TEST(SettingsRead, SectionKeysInFileOrder) {
 }
 
 TEST(SettingsRead, EveryKeyLineHasItsOwnValue) {
-    const TSettingsFile file("[Database]\nDB=a.fdb\n db = ' b.fdb '\nbare\nDB=\"c=d\"\n[X]\nDB=x\n");
+    const TSettingsFile file(
+        "[Database]\nDB=a.fdb\n db = ' b.fdb '\nbare\nDB=\"c=d\"\n[X]\nDB=x\n");
     const runner::SectionKeys keys = file.ReadSection("Database");
     EXPECT_EQ(keys.Names, (std::vector<std::string>{"DB", "db", "bare", "DB"}));
     EXPECT_EQ(keys.Values, (std::vector<std::string>{"a.fdb", " b.fdb ", "", "c=d"}));
@@ -101,7 +102,7 @@ TEST(SettingsEncoding, Utf16FilesRoundTrip) {
     const std::string text = runner::DecodeSettingsFile(le, encoding);
     EXPECT_EQ(text, "\xEF\xBB\xBF[Б]\r\nk=Ж😀");
     EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::Utf16LE);
-    EXPECT_EQ(TSettingsFile(text).ReadString("б", "K", ""), ""); // only ASCII letters fold
+    EXPECT_EQ(TSettingsFile(text).ReadString("б", "K", ""), "");  // only ASCII letters fold
     EXPECT_EQ(TSettingsFile(text).ReadString("Б", "K", ""), "Ж😀");
     EXPECT_EQ(runner::EncodeSettingsFile(text, encoding), le);
 
@@ -113,8 +114,8 @@ TEST(SettingsEncoding, Utf16FilesRoundTrip) {
     EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::Utf16BE);
     EXPECT_EQ(runner::EncodeSettingsFile(text, encoding), be);
 
-    for (const std::string& odd : {Bytes("\xFF\xFEk\0=\0\x00\xD8x\0\x00\xDC\x00\xDCy"),
-                                   Bytes("\xFE\xFF\xD8\x00")}) {
+    for (const std::string& odd :
+         {Bytes("\xFF\xFEk\0=\0\x00\xD8x\0\x00\xDC\x00\xDCy"), Bytes("\xFE\xFF\xD8\x00")}) {
         const std::string decoded = runner::DecodeSettingsFile(odd, encoding);
         EXPECT_EQ(runner::EncodeSettingsFile(decoded, encoding), odd);
     }
@@ -282,8 +283,8 @@ TEST_F(SettingsFileOnDisk, HardLinkedFileIsRewrittenInPlace) {
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     for (const char* value : {"Cancel", "Continue", "Cancel"}) {
         WriteSetupStatus(path, "Common", "SetupStatus", value);
-        EXPECT_EQ(ReadFile(other), "[Common]\r\nSetupStatus=" + std::string(value) +
-                                       "\r\n[Later]\r\nKept=yes\r\n");
+        EXPECT_EQ(ReadFile(other),
+                  "[Common]\r\nSetupStatus=" + std::string(value) + "\r\n[Later]\r\nKept=yes\r\n");
     }
     struct stat after {};
     ASSERT_EQ(::stat(other.c_str(), &after), 0);

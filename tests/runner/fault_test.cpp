@@ -4,6 +4,7 @@
 // read-only, deleted or a link, and SIGKILL at random points. Every case checks the log,
 // SetupStatus, the exit code and the databases, and that the settings file holds either its
 // old or its new complete content and the log kept its earlier entries.
+#include "runner/Settings.h"
 #include "tests/ibclient/ConnectionFixture.h"
 #include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
@@ -792,9 +793,10 @@ TEST_F(FaultProcess, SettingsFileReadOnly) {
     ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
     const auto result = Run(1);
     EXPECT_EQ(result.err, "");
-    const std::string notWritten = "level 1:   error: SetupStatus was not written\r\nerror message: "
-                                   "Unable to write to " +
-                                   ini + "\r\n";
+    const std::string notWritten =
+        "level 1:   error: SetupStatus was not written\r\nerror message: "
+        "Unable to write to " +
+        ini + "\r\n";
     // The "Cancel" before the first database fails as well; the run goes on all the same.
     std::vector<std::string> expected = CompleteRun(db);
     expected.insert(expected.begin() + 2, notWritten);
@@ -802,6 +804,41 @@ TEST_F(FaultProcess, SettingsFileReadOnly) {
     EXPECT_EQ(NewEntries(), expected);
     EXPECT_EQ(Settings(), OldSettings());
     EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// The settings file's disk is full and the file must be rewritten in place (it has a second
+// hard link) with a longer content, which needs a page that the disk no longer has. The write
+// is refused before any byte changes, so the file keeps its old content instead of a torn mix;
+// once there is room again, it goes through.
+TEST(SettingsOnAFullDisk, InPlaceRewriteChangesNothingWhenItCannotFinish) {
+    const testsupport::TempDir dir;
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const Mount tmpfs(dir.Path());
+    ASSERT_EQ(::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, "size=64k"), 0)
+        << std::strerror(errno);
+    const std::string ini = dir.File("dbupgrade.ini");
+    std::string content = "[Common]\nSetupStatus=Pending\n;";
+    content += std::string(4096 - content.size() - 1, 'x') + "\n";  // exactly one page
+    WriteFile(ini, content);
+    ASSERT_EQ(::link(ini.c_str(), dir.File("other.ini").c_str()), 0);
+    {
+        const int fd = ::open(dir.File("filler").c_str(), O_WRONLY | O_CREAT, 0666);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    EXPECT_THROW(runner::WriteSetupStatus(ini, "Common", "SetupStatus", "Continue"),
+                 runner::EIniFileException);
+    EXPECT_EQ(ReadFile(ini), content);
+
+    ASSERT_EQ(::unlink(dir.File("filler").c_str()), 0);
+    runner::WriteSetupStatus(ini, "Common", "SetupStatus", "Continue");
+    std::string expected = content;
+    EXPECT_EQ(ReadFile(dir.File("other.ini")), expected.replace(21, 7, "Continue"));
 }
 
 // The settings file is deleted while the runner waits for a row lock. The run has read it

@@ -141,8 +141,9 @@ TEST_F(SetupFiles, SymbolicLinkInASetupFolderFindsTheFilesBesideIt) {
         fs::remove(setup + "/upgrade.log");
         const auto r = RunWith(start.argv, {}, {}, start.workDir);
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(ReadFile(setup + "/upgrade.ini"), "[General]\r\nDebugMode=5\r\n[Database]\r\nDB=" +
-                                                        db + "\r\n[Common]\r\nSetupStatus=Continue\r\n");
+        EXPECT_EQ(ReadFile(setup + "/upgrade.ini"),
+                  "[General]\r\nDebugMode=5\r\n[Database]\r\nDB=" + db +
+                      "\r\n[Common]\r\nSetupStatus=Continue\r\n");
         EXPECT_NE(ReadFile(setup + "/upgrade.log").find("Start upgrade database " + db + " \r\n"),
                   std::string::npos);
         EXPECT_EQ(Rows(db, "SELECT A FROM T"), kUpgraded);
@@ -213,13 +214,17 @@ TEST_F(SetupFiles, NonAsciiAndBlankFolderNamesAttachUnderEveryLocale) {
 TEST_F(SetupFiles, Utf16SettingsFilesAreReadAndWrittenInTheirEncoding) {
     for (const char* code : {"UTF-16LE", "UTF-16BE"}) {
         SCOPED_TRACE(code);
-        const std::string first = Database(dir.File(std::string("Установка ") + code + "/первая.fdb"));
-        const std::string second = Database(dir.File(std::string("Установка ") + code + "/вторая.fdb"));
-        const std::string text = "\xEF\xBB\xBF; Настройки установки 😀\r\n[General]\r\nDebugMode=5\r\n"
-                                 "[Database]\r\nПервая=" + first + "\r\nВторая=\"" + second +
-                                 "\"\r\n[Common]\r\nSetupStatus=Pending\r\n";
+        const std::string first =
+            Database(dir.File(std::string("Установка ") + code + "/первая.fdb"));
+        const std::string second =
+            Database(dir.File(std::string("Установка ") + code + "/вторая.fdb"));
+        const std::string text =
+            "\xEF\xBB\xBF; Настройки установки 😀\r\n[General]\r\nDebugMode=5\r\n"
+            "[Database]\r\nПервая=" +
+            first + "\r\nВторая=\"" + second + "\"\r\n[Common]\r\nSetupStatus=Pending\r\n";
         WriteFile(ini, Iconv(text, code));
-        ASSERT_EQ(ReadFile(ini).substr(0, 2), std::string(code) == "UTF-16LE" ? "\xFF\xFE" : "\xFE\xFF");
+        ASSERT_EQ(ReadFile(ini).substr(0, 2),
+                  std::string(code) == "UTF-16LE" ? "\xFF\xFE" : "\xFE\xFF");
         fs::remove(log);
         const auto r = RunWith({exe}, {"LC_ALL=C"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -279,7 +284,8 @@ TEST_F(SetupFiles, EveryLineOfTheDatabaseSectionIsOneDatabase) {
 TEST_F(SetupFiles, SetupUserWritesSettingsInAFolderItCannotWrite) {
     const std::string db = Database(dir.File("data/a.fdb"));
     ::chmod(db.c_str(), 0666);
-    const std::string content = "; setup\n[Database]\nDB=" + db + "\n[Common]\nSetupStatus=Continue\n";
+    const std::string content =
+        "; setup\n[Database]\nDB=" + db + "\n[Common]\nSetupStatus=Continue\n";
     WriteFile(ini, content);
     WriteFile(log, "");
     ASSERT_EQ(::chown(ini.c_str(), kSetupUser, kSetupGroup), 0);
@@ -339,7 +345,10 @@ TEST_F(SetupFiles, SettingsFileKeepsItsGroup) {
         mode_t mode;
         std::vector<gid_t> runAs;
     } const cases[] = {
-        {"a group of the setup user's", kSetupUser, kSharedGroup, 0664,
+        {"a group of the setup user's",
+         kSetupUser,
+         kSharedGroup,
+         0664,
          {kSetupGroup, kSharedGroup}},
         {"a group the setup user is not in", 0, kForeignGroup, 0666, {kSetupGroup}},
         {"root", kSetupUser, kForeignGroup, 0620, {}},
@@ -367,10 +376,9 @@ TEST_F(SetupFiles, SettingsFileKeepsItsAccessControlList) {
     }
     WriteFile(ini, "[Common]\nSetupStatus=Continue\n");
     ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
-    const auto set = RunProcess({"/usr/bin/setfacl", "-m",
-                                 "u:" + std::to_string(kSetupUser) + ":rw,g:" +
-                                     std::to_string(kForeignGroup) + ":r",
-                                 ini});
+    const auto set = RunProcess(
+        {"/usr/bin/setfacl", "-m",
+         "u:" + std::to_string(kSetupUser) + ":rw,g:" + std::to_string(kForeignGroup) + ":r", ini});
     if (set.exitCode != 0) {
         GTEST_SKIP() << "no ACLs here: " << set.err;
     }
