@@ -451,10 +451,9 @@ template <typename List> bool AttributeNames(List list, std::vector<std::string>
 // rename would otherwise change: owner and group, extended attributes, mode. False when any
 // of it cannot be given, as for a user who may not hand a file to the old owner or group.
 bool KeepFileAttributes(int fd, const std::string& target, const struct stat& old) {
-    // The owner first: changing it clears set-ID bits, which the mode then sets again.
-    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-        [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-    }
+    // The owner first: changing it clears set-ID bits, which the mode then sets again. Whether
+    // it worked (root, or a user handing the file to a group of their own) shows below.
+    [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
     std::vector<std::string> names;
     if (!AttributeNames(
             [&](char* list, std::size_t size) { return ::listxattr(target.c_str(), list, size); },
