@@ -9,7 +9,9 @@
 //   value reads as before, and no line break of the old content is gone (only the one line
 //   that held the key is changed; everything else is kept or added);
 // - DebugMode: decimal and hexadecimal texts of a number give that number, anything out of
-//   range gives 1.
+//   range gives 1;
+// - the content behind either UTF-16 byte order mark comes back byte for byte from its text,
+//   and 8-bit content is its own text.
 #include "fuzz/FuzzCheck.h"
 #include "runner/Runner.h"
 #include "runner/Settings.h"
@@ -99,6 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(used <= runner::kSectionKeyBufferSize, "key list exceeds its buffer");
         // Every listed key has a value to read (the first one of that name).
+        FUZZ_CHECK(keys.Values.size() == keys.Names.size(), "a listed key without its value");
+        for (const std::string& v : keys.Values) {
+            FUZZ_CHECK(v.size() <= runner::kMaxSettingsValueLength, "listed value too long");
+        }
         for (const std::string& k : keys.Names) {
             const std::string v = before.ReadString(*name, k, "\x01missing");
             FUZZ_CHECK(v != "\x01missing", "listed key " + fuzzcheck::Shown(k) + " unreadable");
@@ -106,6 +112,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     CheckDebugMode(number, before.ReadString("General", "DebugMode", ""));
+
+    for (const char* mark : {"\xFF\xFE", "\xFE\xFF", ""}) {
+        const std::string bytes = mark + content;
+        runner::SettingsEncoding encoding;
+        const std::string text = runner::DecodeSettingsFile(bytes, encoding);
+        FUZZ_CHECK(runner::EncodeSettingsFile(text, encoding) == bytes,
+                   "encoding round trip changed " + fuzzcheck::Shown(bytes));
+        if (*mark == '\0' && !content.starts_with("\xFF\xFE") && !content.starts_with("\xFE\xFF")) {
+            FUZZ_CHECK(text == content, "8-bit content changed: " + fuzzcheck::Shown(content));
+        }
+    }
 
     const std::string written = runner::SetSettingsValue(content, section, key, value);
 

@@ -12,6 +12,14 @@
 //   3. dlopen's normal search (LD_LIBRARY_PATH, ld.so.cache, /lib, /usr/lib) for the same
 //      four names in the same order.
 //
+// Database file names are UTF-8 here. The client library takes a file name to be in the code
+// set of the character-type locale, converts it from there and fixes that code set at its
+// first conversion; under the "C" locale every name with a non-ASCII character then fails
+// ("Cannot transliterate character between character sets"), and its UTF-8 file-name
+// parameter does not help, since the name is converted back to the locale's code set to open
+// the file. So before the library is loaded, the character-type locale (only that one; numbers
+// keep their "C" form) becomes a UTF-8 one: C.UTF-8, or the environment's when that is UTF-8.
+//
 // A required entry point that the loaded library lacks raises EOSError with the fixed code
 // kEntryPointNotFound (127, the Windows ERROR_PROC_NOT_FOUND: dlsym has no numeric error) and
 // the text of dlerror(). The library is then released again and the table emptied, so the
@@ -23,9 +31,13 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <langinfo.h>
+
 #include <array>
 #include <atomic>
+#include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <limits.h>
 #include <mutex>
 #include <string>
@@ -65,6 +77,20 @@ std::string ExecutableFolder() {
     const std::string exe(path.data(), static_cast<std::size_t>(n));
     const auto slash = exe.rfind('/');
     return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+}
+
+// Makes the character-type locale a UTF-8 one (see the top of this file); leaves it as it was
+// when the system has none.
+void UseUtf8CharacterType() {
+    const char* const current = std::setlocale(LC_CTYPE, nullptr);
+    const std::string previous = current != nullptr ? current : "C";
+    for (const char* name : {"C.UTF-8", "C.utf8", ""}) {
+        if (std::setlocale(LC_CTYPE, name) != nullptr &&
+            std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+            return;
+        }
+    }
+    std::setlocale(LC_CTYPE, previous.c_str());
 }
 
 // Opens the client library by the search order described at the top of this file.
@@ -165,6 +191,7 @@ bool TryLoadClientLibrary() {
     if (state.handle != nullptr) {
         return true;
     }
+    UseUtf8CharacterType();
     state.handle = OpenClientLibrary();
     if (state.handle == nullptr) {
         return false;

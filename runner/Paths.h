@@ -1,5 +1,6 @@
-// File-name helpers of the runner: the extension of a path's last component and replacing it
-// (the settings, log and script files are all named after the executable).
+// File-name helpers of the runner: the executable's own path, the extension of a path's last
+// component and replacing it (the settings, log and script files are all named after the
+// executable).
 #pragma once
 
 #include <string>
@@ -14,5 +15,14 @@ std::string_view ExtractFileExt(std::string_view path) noexcept;
 // `path` with its extension (as ExtractFileExt sees it) replaced by `extension`, which is
 // appended when the path has none. `extension` includes its leading ".".
 std::string ChangeFileExt(std::string_view path, std::string_view extension);
+
+// The executable's full path as the program was started, so that a symbolic link in a setup
+// folder finds the files beside the link, not those beside the file it points to.
+// `startedAs` is the first element of the command line. When it holds a "/", it is that path
+// made absolute against the current folder ("." components dropped, nothing resolved); without
+// a "/", the first folder of PATH that holds it. Either must name the running program's file;
+// otherwise, and when it is empty, the path is read from /proc/self/exe (links resolved).
+// Raises ibclient::Exception when none of them gives a path.
+std::string ExecutableFullPath(std::string_view startedAs);
 
 } // namespace runner

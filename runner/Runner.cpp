@@ -173,20 +173,10 @@ RunSettings ReadSettings(const std::string& settingsPath) {
     const SectionKeys keys = file.ReadSection("Database");
     settings.DatabaseListCut = keys.Cut;
     settings.DatabaseList.reserve(keys.Names.size());
-    for (const std::string& key : keys.Names) {
-        settings.DatabaseList.push_back(key + "=" + file.ReadString("Database", key, ""));
+    for (std::size_t i = 0; i < keys.Names.size(); ++i) {
+        settings.DatabaseList.push_back(keys.Names[i] + "=" + keys.Values[i]);
     }
     return settings;
-}
-
-std::string ExecutableFullPath() {
-    std::string path(PATH_MAX, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
-        throw ibclient::Exception("Unable to read the executable's path from /proc/self/exe");
-    }
-    path.resize(static_cast<std::size_t>(n));
-    return path;
 }
 
 int RunMainSequence(RunnerContext& context) {
@@ -225,6 +215,15 @@ int RunMainSequence(RunnerContext& context) {
     }
 
     if (!databaseList.empty()) {
+        // Until the run's outcome is written at its end, the file says "Cancel": a run that is
+        // killed or crashes must not leave the "Continue" of an earlier run behind.
+        try {
+            WriteSetupStatus(settingsPath, "Common", "SetupStatus", "Cancel");
+        } catch (const ibclient::Exception& e) {
+            context.LogMessage(kErrorLevel,
+                               " error: SetupStatus was not written\r\nerror message: " +
+                                   e.Message());
+        }
         const CloseApplication closing(context, databaseList, logger);
         const ConnectionObjects objects(context);
         for (const std::string& entry : databaseList) {

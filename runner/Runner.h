@@ -20,7 +20,8 @@ struct RunSettings {
     int32_t ReconnectWait = 30;
     int32_t LockTimeout = 0;
     int32_t ConnectTimeout = 0;
-    // One "key=value" entry per key of section Database, in file order.
+    // One "key=value" entry per key line of section Database, in file order, each with its
+    // line's own value (a key that occurs twice gives two entries).
     std::vector<std::string> DatabaseList;
     // True when keys of section Database were left out because their names did not fit into
     // the key-name buffer.
@@ -43,10 +44,6 @@ int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue);
 
 // The value part of a database list entry: the text after its first "=".
 std::string_view EntryValue(std::string_view entry);
-
-// The executable's full path, read from /proc/self/exe. Raises ibclient::Exception when it
-// cannot be read.
-std::string ExecutableFullPath();
 
 // The whole run for `context` (ExecutablePath and FirstArgument filled in). Returns the exit
 // code: 0 on an orderly end, 1 when SetupStatus could not be written (logged at level 1).

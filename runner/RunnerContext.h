@@ -18,8 +18,8 @@ class TIBTransaction;
 namespace runner {
 
 struct RunnerContext {
-    // The executable's full path (from /proc/self/exe) and the first command-line argument
-    // (empty when there is none).
+    // The executable's full path as it was started (ExecutableFullPath) and the first
+    // command-line argument (empty when there is none).
     std::string ExecutablePath;
     std::string FirstArgument;
 

@@ -2,17 +2,22 @@
 #include "runner/Settings.h"
 
 #include "runner/Text.h"
+#include "runner/Utf16.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
 namespace runner {
 
 namespace {
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 bool IsBlankChar(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -146,7 +151,7 @@ std::string_view TextOf(std::string_view text, const LineSpan& line) {
 
 TSettingsFile::TSettingsFile(std::string content) : content_(std::move(content)) {
     // A UTF-8 byte order mark in front of the first line is not part of it.
-    const std::size_t start = content_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const std::size_t start = content_.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
     SectionBody* open = nullptr; // the first occurrence being measured, if any
     ForEachLine(content_, start, content_.size(), [&](const LineSpan& line) {
         const LineInfo info = Classify(TextOf(content_, line));
@@ -168,12 +173,35 @@ TSettingsFile::TSettingsFile(std::string content) : content_(std::move(content))
     }
 }
 
+std::string DecodeSettingsFile(std::string_view bytes, SettingsEncoding& encoding) {
+    encoding = SettingsEncoding{};
+    if (bytes.size() >= 2 && (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))) {
+        const bool little = bytes[0] == '\xFF';
+        encoding.Kind = little ? SettingsEncoding::Utf16LE : SettingsEncoding::Utf16BE;
+        if (bytes.size() % 2 != 0) {
+            encoding.OddByte = bytes.substr(bytes.size() - 1);
+        }
+        return Utf16ToUtf8(bytes, little ? ByteOrder::LittleEndian : ByteOrder::BigEndian);
+    }
+    return std::string(bytes);
+}
+
+std::string EncodeSettingsFile(std::string_view text, const SettingsEncoding& encoding) {
+    if (encoding.Kind == SettingsEncoding::EightBit) {
+        return std::string(text);
+    }
+    return Utf8ToUtf16(text, encoding.Kind == SettingsEncoding::Utf16LE ? ByteOrder::LittleEndian
+                                                                        : ByteOrder::BigEndian) +
+           encoding.OddByte;
+}
+
 TSettingsFile TSettingsFile::Load(const std::string& path) {
     std::string content;
     if (!ReadWholeFile(path, content)) {
         content.clear();
     }
-    return TSettingsFile(std::move(content));
+    SettingsEncoding encoding;
+    return TSettingsFile(DecodeSettingsFile(content, encoding));
 }
 
 const TSettingsFile::SectionBody* TSettingsFile::FindSection(std::string_view section) const {
@@ -215,6 +243,7 @@ SectionKeys TSettingsFile::ReadSection(std::string_view section) const {
         }
         used += info.name.size() + 1;
         keys.Names.emplace_back(info.name);
+        keys.Values.emplace_back(Unquote(info.value).substr(0, kMaxSettingsValueLength));
         return true;
     });
     return keys;
@@ -229,11 +258,13 @@ std::string SetSettingsValue(std::string_view content, std::string_view section,
     const std::string eol =
         (firstLf != std::string::npos && firstLf > 0 && text[firstLf - 1] == '\r') ? "\r\n" : "\n";
     const std::string keyLine = std::string(key) + "=" + std::string(value);
+    // A byte order mark alone is no line that the new one must be put after.
+    const std::size_t start = text.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
 
     const TSettingsFile::SectionBody* body = file.FindSection(section);
     if (body == nullptr) {
         std::string result(text);
-        if (!result.empty() && result.back() != '\n') {
+        if (result.size() > start && result.back() != '\n') {
             result += eol;
         }
         result += "[" + std::string(section) + "]" + eol + keyLine + eol;
@@ -317,6 +348,22 @@ std::string FinalTarget(const std::string& path) {
     return {};
 }
 
+// Writes all of `data` to `fd` at `offset`.
+bool WriteAllAt(int fd, std::string_view data, off_t offset) {
+    while (!data.empty()) {
+        const ssize_t n = ::pwrite(fd, data.data(), data.size(), offset);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+    return true;
+}
+
 // A temporary file next to the target; removed again unless it was renamed into place.
 class TempFile {
   public:
@@ -348,19 +395,7 @@ class TempFile {
     bool Opened() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
 
-    bool WriteAll(std::string_view data) const {
-        while (!data.empty()) {
-            const ssize_t n = ::write(fd_, data.data(), data.size());
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            data.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
+    bool WriteAll(std::string_view data) const { return WriteAllAt(fd_, data, 0); }
 
     // Flushes, closes and renames the file over `target`.
     bool Commit(const std::string& target) {
@@ -385,6 +420,131 @@ class TempFile {
     bool created_ = false;
     bool renamed_ = false;
 };
+
+// The names of a file's extended attributes (its ACLs among them), sorted, as `list` (a
+// listxattr call on a buffer) gives them; false when they cannot be listed. A file system
+// without extended attributes has none.
+template <typename List> bool AttributeNames(List list, std::vector<std::string>& names) {
+    names.clear();
+    const ssize_t size = list(nullptr, 0);
+    if (size < 0) {
+        return errno == ENOTSUP;
+    }
+    std::string buffer(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = list(buffer.data(), buffer.size());
+    if (got < 0) {
+        return false;
+    }
+    buffer.resize(static_cast<std::size_t>(got));
+    for (std::size_t pos = 0; pos < buffer.size();) {
+        const std::size_t end = std::min(buffer.find('\0', pos), buffer.size());
+        if (end > pos) {
+            names.push_back(buffer.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+// Gives the new file `fd` everything of the old file `target` (described by `old`) that a
+// rename would otherwise change: owner and group, extended attributes, mode. False when any
+// of it cannot be given, as for a user who may not hand a file to the old owner or group.
+bool KeepFileAttributes(int fd, const std::string& target, const struct stat& old) {
+    // The owner first: changing it clears set-ID bits, which the mode then sets again. Whether
+    // it worked (root, or a user handing the file to a group of their own) shows below.
+    [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+    std::vector<std::string> names;
+    if (!AttributeNames(
+            [&](char* list, std::size_t size) { return ::listxattr(target.c_str(), list, size); },
+            names)) {
+        return false;
+    }
+    for (const std::string& name : names) {
+        const ssize_t size = ::getxattr(target.c_str(), name.c_str(), nullptr, 0);
+        std::string value(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+        const ssize_t got =
+            size < 0 ? -1 : ::getxattr(target.c_str(), name.c_str(), value.data(), value.size());
+        if (got < 0 ||
+            ::fsetxattr(fd, name.c_str(), value.data(), static_cast<std::size_t>(got), 0) != 0) {
+            return false;
+        }
+    }
+    if (::fchmod(fd, old.st_mode & 07777) != 0) {
+        return false;
+    }
+    struct stat now {};
+    std::vector<std::string> newNames;
+    return ::fstat(fd, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid &&
+           (now.st_mode & 07777) == (old.st_mode & 07777) &&
+           AttributeNames(
+               [&](char* list, std::size_t size) { return ::flistxattr(fd, list, size); },
+               newNames) &&
+           newNames == names;
+}
+
+enum class Replaced { Done, NotKept };
+
+// Writes `content` to a temporary file beside `target` and renames it over `target`. For an
+// existing file (`old` not null) NotKept, with nothing changed, when the new file could not
+// keep everything of the old one; raises when writing or renaming fails.
+Replaced ReplaceAtomically(const std::string& path, const std::string& target,
+                           const struct stat* old, std::string_view content) {
+    if (old != nullptr && old->st_nlink > 1) {
+        return Replaced::NotKept;  // a new file would leave the other names with the old content
+    }
+    TempFile temp(target);
+    if (!temp.Opened()) {
+        if (old == nullptr) {
+            RaiseWriteError(path);
+        }
+        return Replaced::NotKept;  // the folder is not writable
+    }
+    if (old != nullptr && !KeepFileAttributes(temp.Fd(), target, *old)) {
+        return Replaced::NotKept;
+    }
+    if (!temp.WriteAll(content) || !temp.Commit(target)) {
+        RaiseWriteError(path);
+    }
+    // Make the rename itself durable; the new content is complete either way.
+    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return Replaced::Done;
+}
+
+// Rewrites the existing file `target` (described by `old`, holding `oldContent`) in place with
+// `content`: the same inode, so links, owner, group, mode and ACLs stay. Room for a longer
+// content is reserved first, so that a full disk stops the write before any byte changed;
+// then only the bytes from the first difference on are written.
+void RewriteInPlace(const std::string& path, const std::string& target, const struct stat& old,
+                    std::string_view oldContent, std::string_view content) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        RaiseWriteError(path);
+    }
+    const FdCloser closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino ||
+        !S_ISREG(st.st_mode)) {
+        RaiseWriteError(path);  // replaced by another file since it was read
+    }
+    const auto size = static_cast<off_t>(content.size());
+    if (size > st.st_size &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, st.st_size, size - st.st_size) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        RaiseWriteError(path);
+    }
+    const auto differ =
+        std::mismatch(oldContent.begin(), oldContent.end(), content.begin(), content.end());
+    const auto first = static_cast<std::size_t>(differ.second - content.begin());
+    if (!WriteAllAt(fd, content.substr(first), static_cast<off_t>(first)) ||
+        (size != st.st_size && ::ftruncate(fd, size) != 0) || ::fsync(fd) != 0) {
+        RaiseWriteError(path);
+    }
+}
 
 } // namespace
 
@@ -412,30 +572,11 @@ void WriteSetupStatus(const std::string& path, std::string_view section, std::st
             RaiseWriteError(path);
         }
     }
-    const std::string updated = SetSettingsValue(content, section, key, value);
-
-    TempFile temp(target);
-    if (!temp.Opened()) {
-        RaiseWriteError(path);
-    }
-    if (exists) {
-        if (::fchmod(temp.Fd(), st.st_mode & 07777) != 0) {
-            RaiseWriteError(path);
-        }
-        // Keeping the owner only works for root; for anyone else the file was theirs anyway
-        // or the folder's owner rules apply.
-        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
-            [[maybe_unused]] const int ignored = ::fchown(temp.Fd(), st.st_uid, st.st_gid);
-        }
-    }
-    if (!temp.WriteAll(updated) || !temp.Commit(target)) {
-        RaiseWriteError(path);
-    }
-    // Make the rename itself durable; the new content is complete either way.
-    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
+    SettingsEncoding encoding;
+    const std::string updated = EncodeSettingsFile(
+        SetSettingsValue(DecodeSettingsFile(content, encoding), section, key, value), encoding);
+    if (ReplaceAtomically(path, target, exists ? &st : nullptr, updated) == Replaced::NotKept) {
+        RewriteInPlace(path, target, st, content, updated);
     }
 }
 

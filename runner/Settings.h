@@ -25,13 +25,31 @@ constexpr std::size_t kMaxSettingsValueLength = 2047;
 // name followed by a terminator, plus a final terminator.
 constexpr std::size_t kSectionKeyBufferSize = 16384;
 
-// The key names of a section in file order, as far as they fit into kSectionKeyBufferSize.
+// The key lines of a section in file order, as far as their names fit into
+// kSectionKeyBufferSize. Every line is an entry of its own, also when its name occurs twice.
 struct SectionKeys {
     std::vector<std::string> Names;
+    // Each line's own value, read as ReadString reads one (same index as Names).
+    std::vector<std::string> Values;
     // True when names were left out because the buffer was full. A name that did not fit
     // whole is left out rather than passed on cut (a cut name can match a different key).
     bool Cut = false;
 };
+
+// How the bytes of a settings file stand for its text. A file that starts with a UTF-16 byte
+// order mark is UTF-16 in that byte order; its text is handled as UTF-8 (the mark included)
+// and written back in the file's own form. Every other file is 8-bit text, taken byte for byte.
+struct SettingsEncoding {
+    enum Form { EightBit, Utf16LE, Utf16BE } Kind = EightBit;
+    // The last byte of a UTF-16 file of odd length, which is no character; kept at the end.
+    std::string OddByte;
+};
+
+// The text of the file content `bytes`, and in `encoding` how to write it back.
+std::string DecodeSettingsFile(std::string_view bytes, SettingsEncoding& encoding);
+
+// The file content for `text` in `encoding`.
+std::string EncodeSettingsFile(std::string_view text, const SettingsEncoding& encoding);
 
 // The parsed lines of one settings file. Section and key names match without regard to the
 // case of ASCII letters; names and values are trimmed of characters with codes up to 32; a
@@ -42,7 +60,8 @@ class TSettingsFile {
     // Parses `content` (bytes as they stand in the file; CR LF or LF line ends).
     explicit TSettingsFile(std::string content);
 
-    // Reads the file at `path`; a file that is missing or cannot be read reads as empty.
+    // Reads the file at `path` (UTF-16 as UTF-8, see SettingsEncoding); a file that is missing
+    // or cannot be read reads as empty.
     static TSettingsFile Load(const std::string& path);
 
     // The value of `key` in `section` with one pair of matching quotes (' or ") removed and
@@ -50,7 +69,7 @@ class TSettingsFile {
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view defaultValue) const;
 
-    // The key names of `section` in file order.
+    // The key lines of `section` in file order, each with its own value.
     SectionKeys ReadSection(std::string_view section) const;
 
   private:
@@ -78,12 +97,18 @@ std::string SetSettingsValue(std::string_view content, std::string_view section,
                              std::string_view key, std::string_view value);
 
 // Writes `value` for `key` in `section` of the settings file at `path`, creating file, section
-// or key as needed and keeping all other content. The file is replaced atomically: the new
-// content goes to a temporary file in the same folder, is flushed to disk and renamed over
-// the old one, with the old file's permissions (and, where allowed, its owner). A symbolic
-// link is kept and the file it points to is written. A file without any write permission bit
-// counts as read-only, also for root. Raises EIniFileException "Unable to write to <path>"
-// when the file cannot be written; the old file is then unchanged.
+// or key as needed and keeping all other content, in the file's own encoding. The file is
+// replaced atomically where that keeps everything about it: the new content goes to a
+// temporary file in the same folder, which gets the old file's mode, owner, group and
+// extended attributes (ACLs), is flushed to disk and renamed over the old one. Where that
+// cannot be done (the folder is not writable, the file has more than one hard link, or the
+// owner, group, mode or an attribute cannot be given to a new file) the file is rewritten in
+// place instead: only the bytes from the first change on, after room for a longer content has
+// been reserved, then truncated and flushed. A crash during that rewrite can leave the file
+// damaged, which is why it is only the fallback. A symbolic link is kept and the file it
+// points to is written. A file without any write permission bit counts as read-only, also for
+// root. Raises EIniFileException "Unable to write to <path>" when the file cannot be written;
+// the old file is then unchanged, except when an in-place rewrite failed half-way.
 void WriteSetupStatus(const std::string& path, std::string_view section, std::string_view key,
                       std::string_view value);
 

@@ -2,6 +2,7 @@
 // an error that escapes it sets SetupStatus to "Cancel", is reported as one line on the
 // error output and ends the process with exit code 1. An orderly end prints nothing.
 #include "ibclient/FormatSettings.h"
+#include "runner/Paths.h"
 #include "runner/Runner.h"
 #include "runner/RunnerContext.h"
 
@@ -33,7 +34,7 @@ int ReportEscapedError(const runner::RunnerContext& context, const std::exceptio
 int main(int argc, char** argv) {
     runner::RunnerContext context;
     try {
-        context.ExecutablePath = runner::ExecutableFullPath();
+        context.ExecutablePath = runner::ExecutableFullPath(argc > 0 ? argv[0] : "");
         context.FirstArgument = argc > 1 ? argv[1] : "";
         ibclient::LoadFormatSettings();
         return runner::RunMainSequence(context);

@@ -102,8 +102,9 @@ TEST(ReadSettings, DatabaseEntriesAreKeyEqualsValueInFileOrder) {
                     "a=localhost:/a.fdb\r\nempty=\r\nb=dup\r\n");
     const runner::RunSettings s = runner::ReadSettings(path);
     EXPECT_EQ(s.DebugMode, 16);
-    EXPECT_EQ(s.DatabaseList, (std::vector<std::string>{"B= /b.fdb ", "a=localhost:/a.fdb",
-                                                        "empty=", "b= /b.fdb "}));
+    // The key b occurs twice (names ignore case): each line is an entry with its own value.
+    EXPECT_EQ(s.DatabaseList,
+              (std::vector<std::string>{"B= /b.fdb ", "a=localhost:/a.fdb", "empty=", "b=dup"}));
     EXPECT_EQ(runner::EntryValue(s.DatabaseList[1]), "localhost:/a.fdb");
     EXPECT_EQ(runner::EntryValue("k=v=w"), "v=w");
 }

@@ -82,6 +82,51 @@ TEST(SettingsRead, SectionKeysInFileOrder) {
     EXPECT_TRUE(TSettingsFile("").ReadSection("Database").Names.empty());
 }
 
+TEST(SettingsRead, EveryKeyLineHasItsOwnValue) {
+    const TSettingsFile file(
+        "[Database]\nDB=a.fdb\n db = ' b.fdb '\nbare\nDB=\"c=d\"\n[X]\nDB=x\n");
+    const runner::SectionKeys keys = file.ReadSection("Database");
+    EXPECT_EQ(keys.Names, (std::vector<std::string>{"DB", "db", "bare", "DB"}));
+    EXPECT_EQ(keys.Values, (std::vector<std::string>{"a.fdb", " b.fdb ", "", "c=d"}));
+    // Looked up by its name, a key still reads its first line's value.
+    EXPECT_EQ(file.ReadString("Database", "db", ""), "a.fdb");
+}
+
+// UTF-16 files with a byte order mark, as Windows tools write them, read as UTF-8 text and
+// come back byte for byte: characters beyond the 16-bit range, lone surrogates and a last odd
+// byte included.
+TEST(SettingsEncoding, Utf16FilesRoundTrip) {
+    // "[Б]\r\nk=Ж😀" with the mark, little-endian.
+    const std::string le = Bytes("\xFF\xFE[\0\x11\x04]\0\r\0\n\0k\0=\0\x16\x04\x3D\xD8\x00\xDE");
+    runner::SettingsEncoding encoding;
+    const std::string text = runner::DecodeSettingsFile(le, encoding);
+    EXPECT_EQ(text, "\xEF\xBB\xBF[Б]\r\nk=Ж😀");
+    EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::Utf16LE);
+    EXPECT_EQ(TSettingsFile(text).ReadString("б", "K", ""), "");  // only ASCII letters fold
+    EXPECT_EQ(TSettingsFile(text).ReadString("Б", "K", ""), "Ж😀");
+    EXPECT_EQ(runner::EncodeSettingsFile(text, encoding), le);
+
+    std::string be;
+    for (std::size_t i = 0; i < le.size(); i += 2) {
+        be += le.substr(i + 1, 1) + le.substr(i, 1);
+    }
+    EXPECT_EQ(runner::DecodeSettingsFile(be, encoding), text);
+    EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::Utf16BE);
+    EXPECT_EQ(runner::EncodeSettingsFile(text, encoding), be);
+
+    for (const std::string& odd :
+         {Bytes("\xFF\xFEk\0=\0\x00\xD8x\0\x00\xDC\x00\xDCy"), Bytes("\xFE\xFF\xD8\x00")}) {
+        const std::string decoded = runner::DecodeSettingsFile(odd, encoding);
+        EXPECT_EQ(runner::EncodeSettingsFile(decoded, encoding), odd);
+    }
+    // Anything else is 8-bit text, taken as it is; a UTF-8 mark stays part of the text.
+    for (const std::string& plain : {Bytes("\xEF\xBB\xBF[A]\n"), Bytes("\xFF[A]"), Bytes("\xFE")}) {
+        EXPECT_EQ(runner::DecodeSettingsFile(plain, encoding), plain);
+        EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::EightBit);
+        EXPECT_EQ(runner::EncodeSettingsFile(plain, encoding), plain);
+    }
+}
+
 TEST(SettingsRead, KeyNamesStopAtTheBufferSize) {
     // Each name of 7 characters takes 8 places; one place goes to the final terminator.
     const std::size_t fitting = (runner::kSectionKeyBufferSize - 1) / 8;
@@ -138,6 +183,8 @@ TEST(SettingsWrite, ChangesOnlyWhatItMust) {
          "[Other]\nSetupStatus=x\n[Common]\nSetupStatus=Cancel\n"},
         {"byte order mark and 8-bit bytes kept", "\xEF\xBB\xBF[A]\nk=\xC0\xFF\n",
          "\xEF\xBB\xBF[A]\nk=\xC0\xFF\n[Common]\nSetupStatus=Cancel\n"},
+        {"a byte order mark alone is no line", "\xEF\xBB\xBF",
+         "\xEF\xBB\xBF[Common]\nSetupStatus=Cancel\n"},
         {"NUL bytes kept", Bytes("\0[A]\0\nk=\0\n"),
          Bytes("\0[A]\0\nk=\0\n[Common]\nSetupStatus=Cancel\n")},
     };
@@ -224,6 +271,42 @@ TEST_F(SettingsFileOnDisk, WritesThroughSymbolicLinksAndKeepsThem) {
     ASSERT_EQ(::symlink("loop-a.ini", dir.File("loop-b.ini").c_str()), 0);
     EXPECT_THROW(WriteSetupStatus(dir.File("loop-a.ini"), "Common", "SetupStatus", "Cancel"),
                  EIniFileException);
+}
+
+// A file with a second hard link is rewritten in place: one inode, both names updated, and
+// only the bytes from the first change on are written.
+TEST_F(SettingsFileOnDisk, HardLinkedFileIsRewrittenInPlace) {
+    const std::string other = dir.File("other.ini");
+    WriteFile(path, "[Common]\r\nSetupStatus=Continue\r\n[Later]\r\nKept=yes\r\n");
+    ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    for (const char* value : {"Cancel", "Continue", "Cancel"}) {
+        WriteSetupStatus(path, "Common", "SetupStatus", value);
+        EXPECT_EQ(ReadFile(other),
+                  "[Common]\r\nSetupStatus=" + std::string(value) + "\r\n[Later]\r\nKept=yes\r\n");
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(other.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"dbupgrade.ini", "other.ini"}));
+}
+
+TEST_F(SettingsFileOnDisk, Utf16FileIsWrittenInItsEncoding) {
+    // "[Common]\nSetupStatus=Pending\n" in UTF-16 BE with its mark.
+    const std::string before = "\xEF\xBB\xBF[Common]\nSetupStatus=Pending\n";
+    std::string file;
+    for (const char c : before.substr(3)) {
+        file += std::string(1, '\0') + c;
+    }
+    WriteFile(path, "\xFE\xFF" + file);
+    WriteSetupStatus(path, "Common", "SetupStatus", "Cancel");
+    runner::SettingsEncoding encoding;
+    EXPECT_EQ(runner::DecodeSettingsFile(ReadFile(path), encoding),
+              "\xEF\xBB\xBF[Common]\nSetupStatus=Cancel\n");
+    EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::Utf16BE);
+    EXPECT_EQ(TSettingsFile::Load(path).ReadString("Common", "SetupStatus", ""), "Cancel");
 }
 
 TEST_F(SettingsFileOnDisk, LoadReadsMissingAndUnreadableFilesAsEmpty) {

@@ -4,6 +4,7 @@
 // read-only, deleted or a link, and SIGKILL at random points. Every case checks the log,
 // SetupStatus, the exit code and the databases, and that the settings file holds either its
 // old or its new complete content and the log kept its earlier entries.
+#include "runner/Settings.h"
 #include "tests/ibclient/ConnectionFixture.h"
 #include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
@@ -480,7 +481,8 @@ private:
 // Another transaction holds a row lock for longer than the run would last. The runner's
 // transactions wait for locks without a time limit, so the run does not end on its own: after
 // a generous time it still waits in that statement, with nothing written since its start.
-// Killed then, it leaves the settings as they were and the work before that statement done.
+// Killed then, it leaves the settings saying "Cancel" (written before the first database) and
+// otherwise as they were, and the work before that statement done.
 TEST_F(FaultProcess, LockHeldLongerThanTheRunKeepsTheRunnerWaiting) {
     if (!testsupport::ServerAvailable()) {
         GTEST_SKIP() << "no Firebird server on localhost:3050";
@@ -510,7 +512,8 @@ TEST_F(FaultProcess, LockHeldLongerThanTheRunKeepsTheRunnerWaiting) {
                                 Executed(kInsert1),
                                 Executed(kUpdate),
                             }));
-    EXPECT_EQ(Settings(), OldSettings());
+    // The run wrote "Cancel" before its first database: a killed run never reads as success.
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
     EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>", "1|<null>"}));
 }
 
@@ -990,13 +993,52 @@ TEST_F(FaultProcess, SettingsFileReadOnly) {
     ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
     const auto result = Run(1);
     EXPECT_EQ(result.err, "");
+    const std::string notWritten =
+        "level 1:   error: SetupStatus was not written\r\nerror message: "
+        "Unable to write to " +
+        ini + "\r\n";
+    // The "Cancel" before the first database fails as well; the run goes on all the same.
     std::vector<std::string> expected = CompleteRun(db);
-    expected.push_back("level 1:   error: SetupStatus was not written\r\nerror message: "
-                       "Unable to write to " +
-                       ini + "\r\n");
+    expected.insert(expected.begin() + 2, notWritten);
+    expected.push_back(notWritten);
     EXPECT_EQ(NewEntries(), expected);
     EXPECT_EQ(Settings(), OldSettings());
     EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
+}
+
+// The settings file's disk is full and the file must be rewritten in place (it has a second
+// hard link) with a longer content, which needs a page that the disk no longer has. The write
+// is refused before any byte changes, so the file keeps its old content instead of a torn mix;
+// once there is room again, it goes through.
+TEST(SettingsOnAFullDisk, InPlaceRewriteChangesNothingWhenItCannotFinish) {
+    const testsupport::TempDir dir;
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const Mount tmpfs(dir.Path());
+    ASSERT_EQ(::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, "size=64k"), 0)
+        << std::strerror(errno);
+    const std::string ini = dir.File("dbupgrade.ini");
+    std::string content = "[Common]\nSetupStatus=Pending\n;";
+    content += std::string(4096 - content.size() - 1, 'x') + "\n";  // exactly one page
+    WriteFile(ini, content);
+    ASSERT_EQ(::link(ini.c_str(), dir.File("other.ini").c_str()), 0);
+    {
+        const int fd = ::open(dir.File("filler").c_str(), O_WRONLY | O_CREAT, 0666);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    EXPECT_THROW(runner::WriteSetupStatus(ini, "Common", "SetupStatus", "Continue"),
+                 runner::EIniFileException);
+    EXPECT_EQ(ReadFile(ini), content);
+
+    ASSERT_EQ(::unlink(dir.File("filler").c_str()), 0);
+    runner::WriteSetupStatus(ini, "Common", "SetupStatus", "Continue");
+    std::string expected = content;
+    EXPECT_EQ(ReadFile(dir.File("other.ini")), expected.replace(21, 7, "Continue"));
 }
 
 // The settings file is deleted while the runner waits for a row lock. The run has read it
@@ -1046,6 +1088,47 @@ TEST_F(FaultProcess, SettingsFileIsASymbolicLink) {
     EXPECT_EQ(Rows(db, kRowsOfT), kUpgradedRows);
 }
 
+// The runner is killed while it waits for its script (a FIFO that this test holds open for
+// writing and never writes to), connected to its database already. The settings file said
+// "Continue" from an earlier run; it now says "Cancel" and is otherwise as it was.
+TEST_F(FaultProcess, KilledBeforeTheEndLeavesCancel) {
+    const std::string db = Database("a.fdb");
+    Prepare({db});
+    WriteFile(ini, NewSettings("Continue"));
+    ASSERT_EQ(::unlink(script.c_str()), 0);
+    ASSERT_EQ(::mkfifo(script.c_str(), 0666), 0);
+    const int writer = ::open(script.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    auto runner = Start();
+    const std::string fds = "/proc/" + std::to_string(runner->Pid()) + "/fd";
+    // The log's entry comes after the start of the program (the forked child still holds the
+    // writer's descriptor until it starts the runner) and right before the script is opened.
+    const auto readsScript = [&] {
+        if (ReadFile(log).find("Start upgrade database") == std::string::npos) {
+            return false;
+        }
+        std::error_code ec;
+        for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+            if (std::filesystem::read_symlink(fd.path(), ec) == script) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const bool waiting = WaitUntil(readsScript, 60s);
+    EXPECT_EQ(runner->Kill(SIGKILL), 128 + SIGKILL);
+    ::close(writer);
+    ASSERT_TRUE(waiting) << ReadFile(log);
+
+    EXPECT_EQ(Settings(), NewSettings("Cancel"));
+    EXPECT_EQ(NewEntries(), (std::vector<std::string>{
+                                "level 5:   Database list count = 1\r\n",
+                                "level 5:   database_0 - " + db + "\r\n",
+                                "level 5:   Start upgrade database " + db + " \r\n",
+                            }));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>"}));
+}
+
 // The kill loop's database: two source rows, and the table that every statement of the script
 // changes as a whole (two rows per insert, every row per update).
 const std::string kKillTables = "CREATE TABLE SRC (N INTEGER);\n"
@@ -1060,10 +1143,10 @@ const std::string kTornBatches = "SELECT COUNT(*) FROM (SELECT BATCH FROM T GROU
                                  "HAVING COUNT(*) <> 2 OR MIN(K) <> MAX(K))";
 
 // The runner is killed with SIGKILL at random points of a run, 20 times on the same database.
-// Each time the settings file holds either its old or its new complete content, the log
-// still starts with everything it held before and ends with a whole entry, and every
-// statement is either applied in full or not at all. A last run then ends in order on the
-// same database, which the engine still finds sound.
+// Each time the settings file holds its old content or a new complete one ("Cancel" from the
+// start of the run, "Continue" from its end), the log still starts with everything it held
+// before and ends with a whole entry, and every statement is either applied in full or not at
+// all. A last run then ends in order on the same database, which the engine still finds sound.
 TEST_F(FaultProcess, KilledAtRandomPoints) {
     // Only the runners and isql-fb (through the runners' lock folder) touch this database:
     // a killed runner cannot hold up anyone else's.
@@ -1079,7 +1162,9 @@ TEST_F(FaultProcess, KilledAtRandomPoints) {
     const auto check = [&](const std::string& when) {
         SCOPED_TRACE(when);
         const std::string settings = Settings();
-        EXPECT_TRUE(settings == OldSettings() || settings == NewSettings("Continue")) << settings;
+        EXPECT_TRUE(settings == OldSettings() || settings == NewSettings("Cancel") ||
+                    settings == NewSettings("Continue"))
+            << settings;
         EXPECT_EQ(Value(db, kTornBatches), "0");
     };
 
