@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -163,27 +165,35 @@ void TScriptFile::Load() {
     loaded_ = true;
     std::string bytes;
     if (!closed_) {
+        // Sized to the file (one byte more, to see its end without growing); a file that
+        // grows while it is read, or reports no size, doubles the buffer as needed.
         struct stat info {};
+        std::size_t capacity = kBufferSize;
         if (::fstat(fd_.Get(), &info) == 0 && info.st_size > 0) {
-            bytes.reserve(static_cast<std::size_t>(info.st_size));
+            capacity = static_cast<std::size_t>(info.st_size) + 1;
         }
+        bytes.resize(capacity);
+        std::size_t used = 0;
         bool utf16 = false;
         for (;;) {
-            const std::size_t before = bytes.size();
-            bytes.resize(before + kBufferSize);
+            if (used == bytes.size()) {
+                bytes.resize(bytes.size() * 2);
+            }
             ssize_t count = 0;
             do {
-                count = ::read(fd_.Get(), bytes.data() + before, kBufferSize);
+                count = ::read(fd_.Get(), bytes.data() + used, bytes.size() - used);
             } while (count < 0 && errno == EINTR);
             if (count < 0) {
                 RaiseFileError(errno);
             }
-            bytes.resize(before + static_cast<std::size_t>(count));
             if (count == 0) {
                 break;
             }
-            if (before < 2 && bytes.size() >= 2) {
-                utf16 = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
+            const std::size_t before = used;
+            used += static_cast<std::size_t>(count);
+            if (before < 2 && used >= 2) {
+                utf16 = std::string_view(bytes.data(), 2) == "\xFF\xFE" ||
+                        std::string_view(bytes.data(), 2) == "\xFE\xFF";
             }
             // Outside UTF-16 a Ctrl-Z byte ends the file: nothing after it is read.
             if (!utf16 && std::memchr(bytes.data() + before, kCtrlZ,
@@ -191,8 +201,9 @@ void TScriptFile::Load() {
                 break;
             }
         }
+        bytes.resize(used);
     }
-    script_ = DecodeScript(bytes);
+    script_ = DecodeScript(std::move(bytes));
 }
 
 const TScriptText& TScriptFile::Script() {

@@ -51,6 +51,11 @@ struct TScriptText {
 // For the UTF-8 test and for the unchanged text the script ends at its first Ctrl-Z byte; for
 // UTF-16 at the first Ctrl-Z character. Raises ibclient::Exception when iconv cannot be set up.
 TScriptText DecodeScript(std::string_view bytes);
+// The same for bytes the caller hands over: an unchanged script keeps their buffer.
+TScriptText DecodeScript(std::string&& bytes);
+inline TScriptText DecodeScript(const char* bytes) {
+    return DecodeScript(std::string_view(bytes));
+}
 
 // The message of a statement that holds the given unconvertible places (not empty), naming
 // the first place of each line (at most ten lines): "The statement holds text that the
