@@ -221,13 +221,24 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         return;
     }
 
+    ReadStatements(*file, [&execute](const std::string& statement, std::size_t /*firstLine*/) {
+        execute(statement);
+    });
+    file->Close();
+}
+
+void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
     std::string statement;
     std::string line;
-    while (file->ReadLine(line)) {
+    std::size_t lineNumber = 0;
+    std::size_t firstLine = 1;
+    while (file.ReadLine(line)) {
+        ++lineNumber;
         if (IsBlank(line)) {
-            execute(statement);
+            handle(statement, statement.empty() ? lineNumber : firstLine);
             statement.clear();
         } else if (statement.empty()) {
+            firstLine = lineNumber;
             statement.swap(line); // the line as read; ReadLine refills `line` anyway
         } else {
             statement += "\r\n";
@@ -235,8 +246,7 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         }
     }
     // The last statement of a script that does not end with a blank line.
-    execute(statement);
-    file->Close();
+    handle(statement, statement.empty() ? lineNumber + 1 : firstLine);
 }
 
 } // namespace runner
