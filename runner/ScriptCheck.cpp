@@ -4,6 +4,7 @@
 #include "ibclient/DateTime.h"
 #include "ibclient/TextFormat.h"
 #include "runner/ScriptReader.h"
+#include "runner/ScriptText.h"
 #include "runner/ScriptVariables.h"
 #include "runner/Settings.h"
 #include "runner/Text.h"
@@ -363,11 +364,11 @@ class TScriptChecker {
 public:
     void Statement(const std::string& statement, std::size_t firstLine);
     TScriptReport Finish();
-
-private:
     void Add(std::size_t line, TSeverity severity, std::string text) {
         report_.Findings.push_back(TFinding{line, severity, std::move(text)});
     }
+
+private:
     void CheckNul(std::string_view text, const TStatementLines& lines);
     void CheckDeclaration(const std::string& statement, std::string_view trimmed,
                           const TStatementLines& lines);
@@ -671,7 +672,23 @@ bool IsRelativeDatabasePath(std::string_view name) {
 TScriptReport CheckScript(const std::string& path) {
     TScriptFile file(path);
     TScriptChecker checker;
-    ReadStatements(file, [&checker](const std::string& statement, std::size_t firstLine) {
+    const ScriptEncoding encoding = file.Script().Encoding;
+    if (encoding != ScriptEncoding::Unchanged) {
+        checker.Add(1, TSeverity::Warning,
+                    std::string("the script is read as ") + EncodingName(encoding) +
+                        " and converted to Windows-1251, the connection character set");
+    }
+    ReadStatements(file, [&](const std::string& statement, std::size_t firstLine,
+                             const std::vector<TUnconvertible>& unconvertible) {
+        if (!unconvertible.empty()) {
+            // The runner's own message, and what it does with such a statement.
+            checker.Add(unconvertible.front().Line, TSeverity::Error,
+                        UnconvertibleMessage(unconvertible, encoding) +
+                            (IsDeclaration(Trim(statement))
+                                 ? "; the runner stops the script here: no statement after "
+                                   "this one runs for that database"
+                                 : "; the runner does not run the statement"));
+        }
         checker.Statement(statement, firstLine);
     });
     file.Close();

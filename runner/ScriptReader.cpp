@@ -4,11 +4,14 @@
 
 #include "runner/Paths.h"
 #include "runner/RunnerContext.h"
+#include "runner/ScriptVariables.h"
+#include "runner/StatementRunner.h"
 #include "runner/Text.h"
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -151,61 +154,73 @@ TScriptFile::TScriptFile(const std::string& path) {
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         RaiseFileError(errno);
     }
-    buffer_ = std::make_unique<char[]>(kBufferSize);
 }
 
-bool TScriptFile::Fill() {
-    if (ended_) {
-        return false;
+void TScriptFile::Load() {
+    if (loaded_) {
+        return;
     }
-    ssize_t count = 0;
-    do {
-        count = ::read(fd_.Get(), buffer_.get(), kBufferSize);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        RaiseFileError(errno);
+    loaded_ = true;
+    std::string bytes;
+    if (!closed_) {
+        struct stat info {};
+        if (::fstat(fd_.Get(), &info) == 0 && info.st_size > 0) {
+            bytes.reserve(static_cast<std::size_t>(info.st_size));
+        }
+        bool utf16 = false;
+        for (;;) {
+            const std::size_t before = bytes.size();
+            bytes.resize(before + kBufferSize);
+            ssize_t count = 0;
+            do {
+                count = ::read(fd_.Get(), bytes.data() + before, kBufferSize);
+            } while (count < 0 && errno == EINTR);
+            if (count < 0) {
+                RaiseFileError(errno);
+            }
+            bytes.resize(before + static_cast<std::size_t>(count));
+            if (count == 0) {
+                break;
+            }
+            if (before < 2 && bytes.size() >= 2) {
+                utf16 = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
+            }
+            // Outside UTF-16 a Ctrl-Z byte ends the file: nothing after it is read.
+            if (!utf16 && std::memchr(bytes.data() + before, kCtrlZ,
+                                      static_cast<std::size_t>(count)) != nullptr) {
+                break;
+            }
+        }
     }
-    begin_ = 0;
-    end_ = static_cast<std::size_t>(count);
-    if (count == 0) {
-        ended_ = true;
-        return false;
-    }
-    // Ctrl-Z ends the file: the bytes before it are the last ones, nothing after it is read.
-    if (const void* ctrlZ = std::memchr(buffer_.get(), kCtrlZ, end_)) {
-        end_ = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - buffer_.get());
-        ended_ = true;
-    }
-    return end_ > 0;
+    script_ = DecodeScript(bytes);
+}
+
+const TScriptText& TScriptFile::Script() {
+    Load();
+    return script_;
 }
 
 bool TScriptFile::ReadLine(std::string& line) {
     line.clear();
-    if (begin_ == end_ && !Fill()) {
+    Load();
+    const std::string& text = script_.Text;
+    if (closed_ || next_ >= text.size()) {
         return false;
     }
-    for (;;) {
-        const char* first = buffer_.get() + begin_;
-        const char* last = buffer_.get() + end_;
-        const auto* lf = static_cast<const char*>(
-            std::memchr(first, '\n', static_cast<std::size_t>(last - first)));
-        if (lf != nullptr) {
-            AppendWithoutCR(line, first, lf);
-            begin_ = static_cast<std::size_t>(lf + 1 - buffer_.get());
-            return true;
-        }
-        AppendWithoutCR(line, first, last);
-        begin_ = end_;
-        if (!Fill()) {
-            return true; // the last line, ended by the end of the file or by Ctrl-Z
-        }
-    }
+    const char* first = text.data() + next_;
+    const char* last = text.data() + text.size();
+    const auto* lf = static_cast<const char*>(
+        std::memchr(first, '\n', static_cast<std::size_t>(last - first)));
+    const char* lineEnd = lf != nullptr ? lf : last;
+    AppendWithoutCR(line, first, lineEnd);
+    next_ = lf != nullptr ? static_cast<std::size_t>(lf + 1 - text.data()) : text.size();
+    ++lineNumber_;
+    return true;
 }
 
 void TScriptFile::Close() noexcept {
     fd_.Reset();
-    begin_ = end_ = 0;
-    ended_ = true;
+    closed_ = true;
 }
 
 void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
@@ -221,24 +236,52 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         return;
     }
 
-    ReadStatements(*file, [&execute](const std::string& statement, std::size_t /*firstLine*/) {
-        execute(statement);
+    // A statement holding a place that the conversion could not carry over is not handed on.
+    ReadStatements(*file, [&](const std::string& statement, std::size_t /*firstLine*/,
+                              const std::vector<TUnconvertible>& unconvertible) {
+        if (unconvertible.empty()) {
+            execute(statement);
+            return;
+        }
+        const std::string message = UnconvertibleMessage(unconvertible, file->Script().Encoding);
+        if (IsDeclaration(Trim(statement))) {
+            throw ibclient::Exception(message + ":\r\n" + statement);
+        }
+        ReportFailedStatement(context, statement, message);
     });
     file->Close();
 }
 
 void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
+    // Unconvertible places are in text order, so one forward pass over them serves all
+    // statements.
+    const std::vector<TUnconvertible>& places = file.Script().Unconvertible;
+    std::size_t nextPlace = 0;
+    std::vector<TUnconvertible> held;
+    const auto handOn = [&](const std::string& statement, std::size_t firstLine,
+                            std::size_t lastLine) {
+        held.clear();
+        for (; nextPlace < places.size() && places[nextPlace].Line <= lastLine; ++nextPlace) {
+            if (places[nextPlace].Line >= firstLine) {
+                held.push_back(places[nextPlace]);
+            }
+        }
+        handle(statement, firstLine, held);
+    };
+
     std::string statement;
     std::string line;
-    std::size_t lineNumber = 0;
     std::size_t firstLine = 1;
     while (file.ReadLine(line)) {
-        ++lineNumber;
         if (IsBlank(line)) {
-            handle(statement, statement.empty() ? lineNumber : firstLine);
+            if (statement.empty()) {
+                handOn(statement, file.LineNumber(), file.LineNumber());
+            } else {
+                handOn(statement, firstLine, file.LineNumber() - 1);
+            }
             statement.clear();
         } else if (statement.empty()) {
-            firstLine = lineNumber;
+            firstLine = file.LineNumber();
             statement.swap(line); // the line as read; ReadLine refills `line` anyway
         } else {
             statement += "\r\n";
@@ -246,7 +289,11 @@ void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
         }
     }
     // The last statement of a script that does not end with a blank line.
-    handle(statement, statement.empty() ? lineNumber + 1 : firstLine);
+    if (statement.empty()) {
+        handOn(statement, file.LineNumber() + 1, file.LineNumber() + 1);
+    } else {
+        handOn(statement, firstLine, file.LineNumber());
+    }
 }
 
 } // namespace runner

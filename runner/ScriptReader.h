@@ -4,12 +4,14 @@
 #pragma once
 
 #include "ibclient/Errors.h"
+#include "runner/ScriptText.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace runner {
 
@@ -67,7 +69,8 @@ class FileDescriptor {
 };
 
 // The script file opened for reading while other writers are shut out (a shared flock; a
-// file that another process holds with an exclusive lock cannot be opened), read line by line.
+// file that another process holds with an exclusive lock cannot be opened), read line by line
+// from its text in the connection character set (DecodeScript).
 class TScriptFile {
   public:
     // Opens an existing regular file; raises EInOutError when that fails (a folder gives
@@ -77,34 +80,44 @@ class TScriptFile {
     // Reads the next line into `line`; false (and `line` empty) at the end of the file.
     // A line ends at LF or CR LF, which are consumed; any other CR is dropped from the text;
     // Ctrl-Z (code 26) ends the file; a last line without a line break counts. Lines have no
-    // length limit and all other bytes, NUL included, pass unchanged. Raises EInOutError when
-    // reading fails.
+    // length limit and all other bytes, NUL included, pass unchanged. The first call reads the
+    // whole file and converts it; raises EInOutError when reading fails.
     bool ReadLine(std::string& line);
+
+    // The number of lines ReadLine has returned so far: the line number of the last one.
+    std::size_t LineNumber() const noexcept { return lineNumber_; }
+
+    // The converted script; reads the file when ReadLine has not done so yet.
+    const TScriptText& Script();
 
     // Closes the file (and so releases its lock); ReadLine then reports the end of the file.
     void Close() noexcept;
 
   private:
-    // Reads the next block; false when no more bytes come (end of file or Ctrl-Z).
-    bool Fill();
+    // Reads the file to its end (or to its first Ctrl-Z when it is no UTF-16 text) and
+    // converts it, once.
+    void Load();
 
     static constexpr std::size_t kBufferSize = 256 * 1024;
 
     FileDescriptor fd_;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t begin_ = 0; // first unread byte of the buffer
-    std::size_t end_ = 0;   // end of the valid bytes of the buffer
-    bool ended_ = false;    // no byte is read from the file any more
+    TScriptText script_;
+    std::size_t next_ = 0;       // first unread byte of script_.Text
+    std::size_t lineNumber_ = 0; // lines returned so far
+    bool loaded_ = false;
+    bool closed_ = false;
 };
 
 // Called with each collected statement (its lines joined by CR LF); its errors end the run.
 using StatementExecutor = std::function<void(const std::string& statement)>;
 
-// Called with each collected statement and the number of its first line in the file
-// (counting from 1); an empty statement gets the number of the blank line, or of the line
-// after the last one, that handed it on.
+// Called with each collected statement, the number of its first line in the file (counting
+// from 1; an empty statement gets the number of the blank line, or of the line after the
+// last one, that handed it on) and the places on its lines that the conversion to the
+// connection character set could not carry over (usually none).
 using NumberedStatementHandler =
-    std::function<void(const std::string& statement, std::size_t firstLine)>;
+    std::function<void(const std::string& statement, std::size_t firstLine,
+                       const std::vector<TUnconvertible>& unconvertible)>;
 
 // Cuts the rest of `file` into statements: at each blank line (a line of nothing but
 // characters of code 32 or less) and once at the end, even with an empty statement, `handle`
@@ -115,7 +128,10 @@ void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle);
 
 // Reads the script of this run and hands every statement to `execute`: at each blank line
 // (a line of nothing but characters of code 32 or less) and once at the end, even with an
-// empty statement. When the script cannot be opened it sets ErrorFlag, logs the level-1
+// empty statement. A statement holding a character that the conversion to the connection
+// character set could not carry over is not handed on: it is a failed statement
+// (ReportFailedStatement with UnconvertibleMessage), and a declaration holding one raises,
+// since the variable it would set must not silently stay unset. When the script cannot be opened it sets ErrorFlag, logs the level-1
 // " error: coudn't open file " entry, notifies, and returns normally. Read errors and the
 // errors of `execute` propagate.
 void RunScriptFile(RunnerContext& context, const StatementExecutor& execute);

@@ -76,6 +76,18 @@ std::optional<std::string> EvaluateSelect(ibclient::TIBQuery& query, const std::
     return field.AsString();
 }
 
+void ReportFailedStatement(RunnerContext& context, const std::string& statement,
+                           const std::string& message) {
+    context.ErrorFlag = true;
+    context.LogMessage(kErrorLevel, " error: there was an error during execution SQL: \r\n" +
+                                        statement + "\r\n" + "error message: " + message + "\r\n");
+    context.Notify("There was an error during execution SQL: ");
+    context.Notify(statement);
+    context.Notify("\r\n");
+    context.Notify(message);
+    context.Notify("\r\n");
+}
+
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement) {
     const std::string trimmed(Trim(statement));
     if (IsDeclaration(trimmed)) {
@@ -106,17 +118,9 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     }
 
     if (firstError && !Retry(context, sql)) {
-        context.ErrorFlag = true;
         // The first attempt's message: the retry's own failure (often the same error, or a
         // consequence of the reconnect) says less about what is wrong with the statement.
-        context.LogMessage(kErrorLevel, " error: there was an error during execution SQL: \r\n" +
-                                            statement + "\r\n" + "error message: " + *firstError +
-                                            "\r\n");
-        context.Notify("There was an error during execution SQL: ");
-        context.Notify(statement);
-        context.Notify("\r\n");
-        context.Notify(*firstError);
-        context.Notify("\r\n");
+        ReportFailedStatement(context, statement, *firstError);
         // No transaction may stay open with the failed statement's work in it. When the
         // reconnect failed there is no transaction, and the error here ends the script run.
         transaction.Rollback();

@@ -52,6 +52,11 @@ private:
 // rollback after a failed retry and a failing start of the next transaction.
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement);
 
+// Records a statement that did not run: sets ErrorFlag, logs the level-1 " error: there was
+// an error during execution SQL: " entry with the statement and `message`, and notifies.
+void ReportFailedStatement(RunnerContext& context, const std::string& statement,
+                           const std::string& message);
+
 // The value of a SELECT-valued declaration: opens `query` with `sql` and returns the text of
 // the first field of the first row; a CHAR/VARCHAR value is quoted (QuoteStringValue, NULL
 // giving ''), a NULL of any other type is "NULL". nullopt when the query gives no row. The

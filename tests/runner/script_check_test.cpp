@@ -238,6 +238,38 @@ TEST(ScriptCheckTest, ReadsTheScriptAsTheRunnerDoes) {
     EXPECT_THROW(CheckScript(dir.Path()), EInOutError);
 }
 
+TEST(ScriptCheckTest, EncodingsAsTheRunnerConvertsThem) {
+    const TempDir dir;
+    // UTF-8 is converted, once noted on line 1; the Cyrillic names keep their case rules.
+    const std::string utf8 =
+        "VAR @\xD0\x98\xD0\xBC\xD1\x8F = '\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0'\n\n"
+        "UPDATE T SET S = @\xD0\xB8\xD0\xBC\xD1\x8F\n";
+    TScriptReport report = CheckText(dir, utf8);
+    EXPECT_THAT(Codes(report.Findings), ElementsAre("1:W")) << Texts(report.Findings);
+    EXPECT_THAT(report.Findings[0].Text, HasSubstr("read as UTF-8 and converted to Windows-1251"));
+    report = CheckText(dir, "\xEF\xBB\xBF" + utf8);
+    EXPECT_THAT(Codes(report.Findings), ElementsAre("1:W"));
+    // UTF-16 with its mark: "SELECT 1" and a line break in little-endian order.
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : std::string("SELECT 1 FROM RDB$DATABASE\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    EXPECT_THAT(Codes(CheckText(dir, utf16).Findings), ElementsAre("1:W"));
+
+    // A character that Windows-1251 lacks (U+4E2D) fails its statement; in a declaration it
+    // ends the run.
+    report = CheckText(dir, "UPDATE T SET A = 1\n\nUPDATE T\n  SET S = '\xE4\xB8\xAD'\n\n"
+                            "VAR @x = '\xE4\xB8\xAD'\n\nUPDATE T SET S = @x\n");
+    EXPECT_THAT(Codes(report.Findings), ElementsAre("1:W", "4:E", "6:E")) << Texts(report.Findings);
+    EXPECT_THAT(report.Findings[1].Text, HasSubstr("line 4 (U+4E2D)"));
+    EXPECT_THAT(report.Findings[2].Text, HasSubstr("no statement after this one runs"));
+
+    // Windows-1251 bytes pass unchanged, without a finding.
+    EXPECT_THAT(Codes(CheckText(dir, "UPDATE T SET S = '\xC5\xEB\xEA\xE0'\n").Findings),
+                ElementsAre());
+}
+
 TEST(ScriptCheckTest, Settings) {
     struct Case {
         std::string content;

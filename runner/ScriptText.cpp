@@ -1,0 +1,271 @@
+// Recognition of a script's encoding and its conversion to Windows-1251 through iconv.
+#include "runner/ScriptText.h"
+
+#include "ibclient/Errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <iconv.h>
+
+namespace runner {
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+constexpr const char* kTargetCharset = "WINDOWS-1251";
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LEMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BEMark = "\xFE\xFF";
+
+// The length of the well-formed UTF-8 character at the start of `text` (overlong forms,
+// surrogates and values past U+10FFFF are not characters), 0 when there is none; its value
+// goes to `codePoint`.
+std::size_t Utf8CharLength(std::string_view text, char32_t& codePoint) noexcept {
+    if (text.empty()) {
+        return 0;
+    }
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1Fu;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0Fu;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07u;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        value = (value << 6) | (byte(i) & 0x3Fu);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    codePoint = value;
+    return length;
+}
+
+// The length of the well-formed UTF-16 character (one unit or a surrogate pair) at the start
+// of `text`, 0 when there is none.
+template <bool BigEndian>
+std::size_t Utf16CharLength(std::string_view text, char32_t& codePoint) noexcept {
+    const auto unit = [&text](std::size_t at) -> char32_t {
+        const auto first = static_cast<unsigned char>(text[at]);
+        const auto second = static_cast<unsigned char>(text[at + 1]);
+        return BigEndian ? (char32_t{first} << 8) | second : (char32_t{second} << 8) | first;
+    };
+    if (text.size() < 2) {
+        return 0;
+    }
+    const char32_t high = unit(0);
+    if (high < 0xD800 || high > 0xDFFF) {
+        codePoint = high;
+        return 2;
+    }
+    if (high > 0xDBFF || text.size() < 4) {
+        return 0;
+    }
+    const char32_t low = unit(2);
+    if (low < 0xDC00 || low > 0xDFFF) {
+        return 0;
+    }
+    codePoint = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+    return 4;
+}
+
+using CharLength = std::size_t (*)(std::string_view, char32_t&) noexcept;
+
+bool IsValidUtf8WithNonAscii(std::string_view text) noexcept {
+    bool nonAscii = false;
+    char32_t codePoint = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const std::size_t length = Utf8CharLength(text.substr(at), codePoint);
+        if (length == 0) {
+            return false;
+        }
+        nonAscii = true;
+        at += length;
+    }
+    return nonAscii;
+}
+
+// One iconv conversion descriptor, closed when destroyed.
+class Converter {
+  public:
+    explicit Converter(const char* from) : cd_(::iconv_open(kTargetCharset, from)) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+            throw ibclient::Exception(std::string("Cannot convert script text from ") + from +
+                                      " to " + kTargetCharset + ": " + std::strerror(errno));
+        }
+    }
+    ~Converter() { ::iconv_close(cd_); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    iconv_t Get() const noexcept { return cd_; }
+
+  private:
+    iconv_t cd_;
+};
+
+// Converts `source` to Windows-1251 into `result`. Where iconv stops at a character it cannot
+// convert (EILSEQ) or at an incomplete one at the end (EINVAL), a "?" stands in the text, the
+// place is recorded and conversion goes on after it: after the whole character when it is one
+// of the source encoding, after one code unit (`unitSize` bytes) when it is not. No //TRANSLIT or //IGNORE is asked
+// for, so iconv never replaces or drops a character by itself.
+void Convert(std::string_view source, const char* from, CharLength charLength,
+             std::size_t unitSize, TScriptText& result) {
+    const Converter converter(from);
+    // Every source character (at least one byte) gives one Windows-1251 byte.
+    std::string& text = result.Text;
+    text.assign(source.size(), '\0');
+    std::size_t written = 0;
+    std::size_t line = 1;
+    std::size_t linesCountedTo = 0;
+
+    std::size_t consumed = 0;
+    while (consumed < source.size()) {
+        // iconv takes a non-const input pointer but does not write through it.
+        char* in = const_cast<char*>(source.data()) + consumed;
+        std::size_t inLeft = source.size() - consumed;
+        char* out = text.data() + written;
+        std::size_t outLeft = text.size() - written;
+        const std::size_t rc = ::iconv(converter.Get(), &in, &inLeft, &out, &outLeft);
+        consumed = source.size() - inLeft;
+        written = text.size() - outLeft;
+        if (rc != static_cast<std::size_t>(-1)) {
+            break;
+        }
+        if (errno != EILSEQ && errno != EINVAL) {
+            throw ibclient::Exception(std::string("Cannot convert script text from ") + from +
+                                      ": " + std::strerror(errno));
+        }
+        for (; linesCountedTo < written; ++linesCountedTo) {
+            line += text[linesCountedTo] == '\n' ? 1 : 0;
+        }
+        TUnconvertible place;
+        place.Line = line;
+        place.Offset = written;
+        const std::size_t length = charLength(source.substr(consumed), place.CodePoint);
+        place.Malformed = length == 0;
+        if (place.Malformed) {
+            place.CodePoint = 0;
+        }
+        result.Unconvertible.push_back(place);
+        text[written++] = '?';
+        consumed += place.Malformed ? std::min(unitSize, source.size() - consumed) : length;
+    }
+    text.resize(written);
+}
+
+} // namespace
+
+const char* EncodingName(ScriptEncoding encoding) noexcept {
+    switch (encoding) {
+    case ScriptEncoding::Unchanged:
+        return "Windows-1251";
+    case ScriptEncoding::Utf8:
+        return "UTF-8";
+    case ScriptEncoding::Utf8WithMark:
+        return "UTF-8 with byte-order mark";
+    case ScriptEncoding::Utf16LE:
+        return "UTF-16LE";
+    case ScriptEncoding::Utf16BE:
+        return "UTF-16BE";
+    }
+    return "Windows-1251";
+}
+
+TScriptText DecodeScript(std::string_view bytes) {
+    TScriptText result;
+    if (bytes.starts_with(kUtf16LEMark) || bytes.starts_with(kUtf16BEMark)) {
+        const bool bigEndian = bytes.starts_with(kUtf16BEMark);
+        result.Encoding = bigEndian ? ScriptEncoding::Utf16BE : ScriptEncoding::Utf16LE;
+        Convert(bytes.substr(2), bigEndian ? "UTF-16BE" : "UTF-16LE",
+                bigEndian ? &Utf16CharLength<true> : &Utf16CharLength<false>, 2, result);
+        // Ctrl-Z ends the script here too; a byte 26 inside another UTF-16 character does not.
+        const std::size_t end = result.Text.find(kCtrlZ);
+        if (end != std::string::npos) {
+            result.Text.resize(end);
+            std::erase_if(result.Unconvertible,
+                          [end](const TUnconvertible& place) { return place.Offset >= end; });
+        }
+        return result;
+    }
+
+    bytes = bytes.substr(0, bytes.find(kCtrlZ));
+    if (bytes.starts_with(kUtf8Mark)) {
+        result.Encoding = ScriptEncoding::Utf8WithMark;
+        Convert(bytes.substr(kUtf8Mark.size()), "UTF-8", &Utf8CharLength, 1, result);
+    } else if (IsValidUtf8WithNonAscii(bytes)) {
+        result.Encoding = ScriptEncoding::Utf8;
+        Convert(bytes, "UTF-8", &Utf8CharLength, 1, result);
+    } else {
+        result.Text.assign(bytes);
+    }
+    return result;
+}
+
+std::string UnconvertibleMessage(const std::vector<TUnconvertible>& places,
+                                 ScriptEncoding encoding) {
+    // One clause for the first place of each line; a line full of such characters would
+    // otherwise make an entry longer than the statement.
+    constexpr std::size_t kMaxClauses = 10;
+    const bool utf16 = encoding == ScriptEncoding::Utf16LE || encoding == ScriptEncoding::Utf16BE;
+    std::string message =
+        "The statement holds text that the connection character set WIN1251 cannot represent:";
+    std::size_t clauses = 0;
+    std::size_t lastLine = 0;
+    for (const TUnconvertible& place : places) {
+        if (place.Line == lastLine) {
+            continue;
+        }
+        lastLine = place.Line;
+        if (clauses == kMaxClauses) {
+            message += ", ...";
+            break;
+        }
+        message += clauses++ == 0 ? " " : ", ";
+        message += "line " + std::to_string(place.Line) + " (";
+        if (place.Malformed) {
+            message += utf16 ? "bytes that are not UTF-16" : "bytes that are not UTF-8";
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(place.CodePoint));
+            message += code;
+        }
+        message += ")";
+    }
+    return message;
+}
+
+} // namespace runner
