@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -60,13 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
+    // The runner's reader: every statement it hands on that is not blank, converted or not.
     std::size_t statements = 0;
-    runner::RunScriptFile(context, [&](const std::string& statement) {
-        if (!runner::Trim(statement).empty()) {
-            ++statements;
-        }
-    });
-    FUZZ_CHECK(!context.ErrorFlag, "the script could not be read");
+    {
+        runner::TScriptFile file(scriptPath);
+        runner::ReadStatements(file, [&](const std::string& statement, std::size_t,
+                                         const std::vector<runner::TUnconvertible>&) {
+            if (!runner::Trim(statement).empty()) {
+                ++statements;
+            }
+        });
+    }
 
     const runner::TScriptReport report = runner::CheckScript(scriptPath);
     FUZZ_CHECK(report.Statements == statements,

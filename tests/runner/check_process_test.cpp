@@ -54,6 +54,13 @@ TEST(CheckProcess, FindingsSummaryAndExitCodes) {
     EXPECT_EQ(clean.out, "2 statements, 0 errors, 0 warnings\n");
     EXPECT_EQ(clean.err, "");
 
+    const auto help = RunProcess({kCheck, "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, "usage: dbupgrade-check [--settings FILE] SCRIPT\n");
+    // After "--" a name that begins with "-" is the script.
+    WriteFile(dir.File("-odd.sql"), "UPDATE T SET A = 1\n");
+    EXPECT_EQ(RunProcess({kCheck, "--", "-odd.sql"}, dir.Path()).exitCode, 0);
+
     // A file that cannot be read, or wrong arguments: exit code 2, one line on stderr.
     const std::vector<std::vector<std::string>> unusable = {
         {kCheck},
@@ -74,6 +81,40 @@ TEST(CheckProcess, FindingsSummaryAndExitCodes) {
     }
     EXPECT_EQ(RunProcess({kCheck, dir.File("missing.sql")}).err,
               "dbupgrade-check: " + dir.File("missing.sql") + ": File not found\n");
+}
+
+// The README's example: its script, run from the folder that holds it, gives its output.
+TEST(CheckProcess, TheReadmeExample) {
+    const std::string readme = ReadFile(testsupport::SourceDir() + "/README.md");
+    // The indented block after `from` up to the first line that is neither indented nor blank.
+    const auto block = [&readme](const std::string& from) {
+        std::size_t at = readme.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        at = readme.find('\n', at) + 1;
+        std::string text;
+        while (at < readme.size()) {
+            const std::size_t end = readme.find('\n', at);
+            const std::string line = readme.substr(at, end - at);
+            if (!line.empty() && !line.starts_with("    ")) {
+                break;
+            }
+            text += (line.empty() ? "" : line.substr(4)) + "\n";
+            at = end + 1;
+        }
+        text.erase(0, text.find_first_not_of('\n'));
+        while (text.ends_with("\n\n")) {
+            text.pop_back();
+        }
+        return text;
+    };
+    const std::string output = block("    $ dbupgrade-check upgrade.sql");
+    const std::string script = block("for this `upgrade.sql`:");
+    ASSERT_FALSE(script.empty());
+    const testsupport::TempDir dir;
+    WriteFile(dir.File("upgrade.sql"), script);
+    const auto r = RunProcess({kCheck, "upgrade.sql"}, dir.Path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, output);
 }
 
 using CheckAgainstRunner = runnertest::RunnerProcessFixture;
