@@ -208,14 +208,18 @@ TValueKind FirstColumnKind(std::string_view select) {
     TValueKind kind = TValueKind::Unknown;
     const std::string first = code.Upper(i);
     if (first == "CURRENT_DATE") {
-        kind = TValueKind::Date, i += 1;
+        kind = TValueKind::Date;
+        i += 1;
     } else if (first == "CURRENT_TIME" || first == "LOCALTIME") {
-        kind = TValueKind::Time, i += 1;
+        kind = TValueKind::Time;
+        i += 1;
     } else if (first == "CURRENT_TIMESTAMP" || first == "LOCALTIMESTAMP") {
-        kind = TValueKind::Timestamp, i += 1;
+        kind = TValueKind::Timestamp;
+        i += 1;
     } else if ((first == "DATE" || first == "TIME" || first == "TIMESTAMP") &&
                i + 1 < code.tokens.size() && code.tokens[i + 1].kind == TSqlToken::String) {
-        kind = KindOfTypeName(code, i), i += 2;
+        kind = KindOfTypeName(code, i);
+        i += 2;
     } else if (first == "CAST" && code.IsSymbol(i + 1, '(')) {
         // The type after the last AS inside the CAST's own parentheses.
         int depth = 0;
@@ -233,7 +237,8 @@ TValueKind FirstColumnKind(std::string_view select) {
             }
         }
         if (typeAt != 0 && j < code.tokens.size()) {
-            kind = KindOfTypeName(code, typeAt), i = j + 1;
+            kind = KindOfTypeName(code, typeAt);
+            i = j + 1;
         }
     } else {
         std::size_t j = i;

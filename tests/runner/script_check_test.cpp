@@ -299,6 +299,10 @@ TEST(ScriptCheckTest, Settings) {
         ASSERT_TRUE(findings.has_value());
         EXPECT_EQ(Codes(*findings), c.codes) << c.content << Texts(*findings);
     }
+    // The example shipped with the program.
+    const auto example = CheckSettings(testsupport::SourceDir() + "/examples/dbupgrade.ini");
+    ASSERT_TRUE(example.has_value());
+    EXPECT_EQ(Codes(*example), std::vector<std::string>{}) << Texts(*example);
     EXPECT_FALSE(CheckSettings(dir.File("missing.ini")).has_value());
     EXPECT_FALSE(CheckSettings(dir.Path()).has_value());
 }
