@@ -3,6 +3,7 @@
 
 #include "ibclient/DateTime.h"
 #include "ibclient/TextFormat.h"
+#include "runner/Runner.h"
 #include "runner/ScriptReader.h"
 #include "runner/ScriptText.h"
 #include "runner/ScriptVariables.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <unordered_map>
 
 namespace runner {
@@ -661,11 +661,6 @@ constexpr std::array<TNumberSetting, 4> kNumberSettings = {{
     {"ReconnectWait", "30 seconds"},
 }};
 
-bool IsInt32Text(std::string_view text) {
-    const auto parsed = ibclient::ParseIntegerText(text);
-    return parsed && parsed->Value >= INT32_MIN && parsed->Value <= INT32_MAX;
-}
-
 // A database name that the client resolves against the current folder: no server part
 // ("host:" or a "://" form) and no leading "/".
 bool IsRelativeDatabasePath(std::string_view name) {
@@ -712,7 +707,7 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
         const auto line = std::find_if(general.begin(), general.end(), [&](const TSettingsLine& l) {
             return SameTextAscii(l.Name, setting.Key);
         });
-        if (line != general.end() && !IsInt32Text(line->Value)) {
+        if (line != general.end() && !ReadSettingsInteger(line->Value)) {
             findings.push_back(TFinding{
                 line->Number, TSeverity::Warning,
                 std::string(setting.Key) + " " +
