@@ -332,6 +332,9 @@ TEST(ScriptCheckTest, ScriptsTheRunnerAppliesCleanly) {
         "UPDATE ACCOUNT SET OWNER = 'runner', ATTACHMENT = CURRENT_CONNECTION WHERE ID = 1\n\n"
         "INSERT INTO ACCOUNT VALUES (2, 'next', CURRENT_CONNECTION)\n",
         "INSERT INTO RAN VALUES ('default')",
+        // A Windows-1251 script with a Cyrillic variable referenced in other letter case.
+        "VAR @\xE5\xEB\xFC = '\xC5\xEB\xEA\xE0'\n\nINSERT INTO T VALUES ('cp1251', "
+        "@\xC5\xCB\xDC)\n",
     };
     const TempDir dir;
     for (const std::string& script : clean) {
