@@ -1,6 +1,7 @@
 # Installation layout and the Debian package.
 #
-# `cmake --install` puts the runner in bin/, an example settings file and an example upgrade
+# `cmake --install` puts the runner and the script check in bin/, the check's manual page in
+# share/man/man1/, an example settings file and an example upgrade
 # script in share/dbupgrade/ and the README in share/doc/dbupgrade/. `cpack` in the build folder
 # builds a .deb from the same layout. The runner loads libfbclient at run time (dlopen), so the
 # package names the client library as a dependency instead of linking it.
@@ -13,6 +14,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/dbupgrade.ini ${PROJECT_SOURCE_DIR}/examples/dbupgrade.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/dbupgrade)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/man/dbupgrade-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "dbupgrade")

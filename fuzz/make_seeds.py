@@ -95,6 +95,22 @@ def script_reader():
     ])
 
 
+def script_check():
+    example = open(os.path.join(HERE, "..", "examples", "dbupgrade.sql"), "rb").read()
+    write("fuzz_script_check", [
+        example,
+        b"/* only a comment */\n\nCOMMIT\n\nSET TERM ^ ;\n\nUPDATE T SET A = 1;\nUPDATE T SET B = 2\n",
+        b"CREATE OR ALTER PROCEDURE P (A INT) RETURNS (B INT) AS\nDECLARE VARIABLE X INT;\n"
+        b"BEGIN\n  X = CASE WHEN A = 1 THEN 2 ELSE 3 END;\n  B = X;\n  SUSPEND;\nEND;\nDROP TABLE T\n",
+        b"EXECUTE BLOCK AS BEGIN IF (1 = 1) THEN BEGIN EXIT; END END",
+        b"VAR x = 1\n\nVAR @ = 1\n\nVAR @a\n\nVAR @b =\n\nVAR\t@c = 1\n\nVAR @d = SELECT\r\n MAX(ID) FROM T",
+        b"VAR @d = SELECT CURRENT_DATE FROM RDB$DATABASE\n\nVAR @D = SELECT CAST(1.5 AS NUMERIC(9,2)) AS N FROM T\n\n"
+        b"INSERT INTO T VALUES ('@d', 'a@example.com', @d;) -- @x\n/* @y */",
+        b"SELECT q'{it's}', '--', ';', \"@q\" FROM T\n\nSELECT 'unterminated\n\n/* unterminated",
+        b"line\x00with\x00nul\n\x00\x00\nnext\x1aafter",
+    ])
+
+
 def script_variables():
     inputs = []
     # Declarations and uses: each step starts with a boolean (true: declare).
@@ -175,6 +191,7 @@ def text_format():
 if __name__ == "__main__":
     settings()
     script_reader()
+    script_check()
     script_variables()
     param_buffers()
     sql_params()

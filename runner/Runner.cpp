@@ -143,16 +143,21 @@ std::string DemangledName(const std::type_info& type) {
 
 }  // namespace
 
-int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue) {
+std::optional<int32_t> ReadSettingsInteger(std::string_view text) {
     const auto parsed = ibclient::ParseIntegerText(text);
     if (!parsed || parsed->Value > INT32_MAX || parsed->Value < INT32_MIN) {
-        return defaultValue;
+        return std::nullopt;
     }
     return static_cast<int32_t>(parsed->Value);
 }
 
+int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue) {
+    return ReadSettingsInteger(text).value_or(defaultValue);
+}
+
 int32_t ParseDebugMode(std::string_view text) {
-    return ParseSettingsInteger(text, 1);
+    constexpr int32_t kDefault = 1;
+    return ReadSettingsInteger(text).value_or(kDefault);
 }
 
 std::string_view EntryValue(std::string_view entry) {

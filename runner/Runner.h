@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,10 @@ struct RunSettings {
 // entries of section Database. A missing or unreadable file gives DebugMode 1 and an empty list;
 // never raises on content.
 RunSettings ReadSettings(const std::string& settingsPath);
+
+// A number of section General as a signed 32-bit integer (the rules of DebugMode below);
+// nullopt when the text is no such number, and the setting then takes its default.
+std::optional<int32_t> ReadSettingsInteger(std::string_view text);
 
 // A DebugMode text as a signed 32-bit integer: optional leading blanks, an optional sign, then
 // decimal digits or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else, an

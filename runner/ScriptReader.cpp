@@ -247,38 +247,52 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         return;
     }
 
-    // A statement runs from the line after the last blank one to the line before the next;
-    // unconvertible places are in text order, so one forward pass over them serves all.
-    const std::vector<TUnconvertible>& unconvertible = file->Script().Unconvertible;
-    std::size_t nextPlace = 0;
-    std::size_t firstLine = 1;
-    const auto handOn = [&](const std::string& statement, std::size_t lastLine) {
-        std::vector<TUnconvertible> held;
-        for (; nextPlace < unconvertible.size() && unconvertible[nextPlace].Line <= lastLine;
-             ++nextPlace) {
-            if (unconvertible[nextPlace].Line >= firstLine) {
-                held.push_back(unconvertible[nextPlace]);
-            }
-        }
-        if (held.empty()) {
+    // A statement holding a place that the conversion could not carry over is not handed on.
+    ReadStatements(*file, [&](const std::string& statement, std::size_t /*firstLine*/,
+                              const std::vector<TUnconvertible>& unconvertible) {
+        if (unconvertible.empty()) {
             execute(statement);
             return;
         }
-        const std::string message = UnconvertibleMessage(held, file->Script().Encoding);
+        const std::string message = UnconvertibleMessage(unconvertible, file->Script().Encoding);
         if (IsDeclaration(Trim(statement))) {
             throw ibclient::Exception(message + ":\r\n" + statement);
         }
         ReportFailedStatement(context, statement, message);
+    });
+    file->Close();
+}
+
+void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
+    // Unconvertible places are in text order, so one forward pass over them serves all
+    // statements.
+    const std::vector<TUnconvertible>& places = file.Script().Unconvertible;
+    std::size_t nextPlace = 0;
+    std::vector<TUnconvertible> held;
+    const auto handOn = [&](const std::string& statement, std::size_t firstLine,
+                            std::size_t lastLine) {
+        held.clear();
+        for (; nextPlace < places.size() && places[nextPlace].Line <= lastLine; ++nextPlace) {
+            if (places[nextPlace].Line >= firstLine) {
+                held.push_back(places[nextPlace]);
+            }
+        }
+        handle(statement, firstLine, held);
     };
 
     std::string statement;
     std::string line;
-    while (file->ReadLine(line)) {
+    std::size_t firstLine = 1;
+    while (file.ReadLine(line)) {
         if (IsBlank(line)) {
-            handOn(statement, file->LineNumber() - 1);
+            if (statement.empty()) {
+                handOn(statement, file.LineNumber(), file.LineNumber());
+            } else {
+                handOn(statement, firstLine, file.LineNumber() - 1);
+            }
             statement.clear();
-            firstLine = file->LineNumber() + 1;
         } else if (statement.empty()) {
+            firstLine = file.LineNumber();
             statement.swap(line); // the line as read; ReadLine refills `line` anyway
         } else {
             statement += "\r\n";
@@ -286,8 +300,11 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         }
     }
     // The last statement of a script that does not end with a blank line.
-    handOn(statement, file->LineNumber());
-    file->Close();
+    if (statement.empty()) {
+        handOn(statement, file.LineNumber() + 1, file.LineNumber() + 1);
+    } else {
+        handOn(statement, firstLine, file.LineNumber());
+    }
 }
 
 } // namespace runner

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace runner {
 
@@ -109,6 +110,21 @@ class TScriptFile {
 
 // Called with each collected statement (its lines joined by CR LF); its errors end the run.
 using StatementExecutor = std::function<void(const std::string& statement)>;
+
+// Called with each collected statement, the number of its first line in the file (counting
+// from 1; an empty statement gets the number of the blank line, or of the line after the
+// last one, that handed it on) and the places on its lines that the conversion to the
+// connection character set could not carry over (usually none).
+using NumberedStatementHandler =
+    std::function<void(const std::string& statement, std::size_t firstLine,
+                       const std::vector<TUnconvertible>& unconvertible)>;
+
+// Cuts the rest of `file` into statements: at each blank line (a line of nothing but
+// characters of code 32 or less) and once at the end, even with an empty statement, `handle`
+// gets the lines collected since the last blank line, joined by CR LF. Each line of a
+// statement is one line of the file, so the statement's line k is line firstLine + k.
+// Read errors and the errors of `handle` propagate.
+void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle);
 
 // Reads the script of this run and hands every statement to `execute`: at each blank line
 // (a line of nothing but characters of code 32 or less) and once at the end, even with an

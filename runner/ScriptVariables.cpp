@@ -148,10 +148,7 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
         result.append(text, position, at - position);
         // The "@" itself never ends the name, so the search starts behind it; without a
         // name-ending character the reference runs to the end of the text.
-        std::size_t end = at + 1;
-        while (end < text.size() && !kNameEnd[static_cast<unsigned char>(text[end])]) {
-            ++end;
-        }
+        const std::size_t end = ReferenceEnd(text, at);
         if (const std::string* value = variables.ValueOf(text.substr(at, end - at))) {
             result += *value;
         }
@@ -161,6 +158,18 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
         result.append(text, position);
     }
     return result;
+}
+
+std::size_t ReferenceEnd(std::string_view text, std::size_t at) noexcept {
+    std::size_t end = at + 1;
+    while (end < text.size() && !kNameEnd[static_cast<unsigned char>(text[end])]) {
+        ++end;
+    }
+    return end;
+}
+
+bool IsNameEnd(char c) noexcept {
+    return kNameEnd[static_cast<unsigned char>(c)];
 }
 
 bool IsDeclaration(std::string_view trimmedStatement) noexcept {
@@ -181,25 +190,50 @@ std::string QuoteStringValue(std::string_view text) {
     return result;
 }
 
+std::optional<TDeclaration> TryParseDeclaration(std::string_view trimmed,
+                                                TDeclarationFault* fault) noexcept {
+    const auto reject = [fault](TDeclarationFault why) -> std::optional<TDeclaration> {
+        if (fault != nullptr) {
+            *fault = why;
+        }
+        return std::nullopt;
+    };
+    constexpr std::size_t keywordLength = 4; // "VAR "
+    const std::string_view rest = Trim(trimmed.substr(std::min(keywordLength, trimmed.size())));
+    if (rest.empty() || rest.front() != '@') {
+        return reject(TDeclarationFault::NoName);
+    }
+    const std::size_t equals = rest.find('=');
+    if (equals == std::string_view::npos) {
+        return reject(TDeclarationFault::NoEquals);
+    }
+    TDeclaration declaration;
+    declaration.Name = Trim(rest.substr(0, equals));
+    if (declaration.Name.size() < 2) {
+        return reject(TDeclarationFault::ShortName);
+    }
+    declaration.ValueText = Trim(rest.substr(equals + 1));
+    if (declaration.ValueText.empty()) {
+        return reject(TDeclarationFault::NoValue);
+    }
+    declaration.Computed = StartsWithAsciiUpper(declaration.ValueText, "SELECT ");
+    return declaration;
+}
+
+TDeclaration ParseDeclaration(const std::string& statement, std::string_view trimmed) {
+    const std::optional<TDeclaration> declaration = TryParseDeclaration(trimmed);
+    if (!declaration) {
+        RaiseDeclarationError(statement);
+    }
+    return *declaration;
+}
+
 void HandleDeclaration(const std::string& statement, const std::string& trimmed,
                        TScriptVariables& variables, const SelectEvaluator& evaluateSelect) {
-    constexpr std::size_t keywordLength = 4; // "VAR "
-    const std::string_view rest =
-        Trim(std::string_view(trimmed).substr(std::min(keywordLength, trimmed.size())));
-    const std::size_t equals = rest.find('=');
-    if (rest.empty() || rest.front() != '@' || equals == std::string_view::npos) {
-        RaiseDeclarationError(statement);
-    }
-    const std::string_view name = Trim(rest.substr(0, equals));
-    if (name.size() < 2) {
-        RaiseDeclarationError(statement);
-    }
-    const std::string_view valueText = Trim(rest.substr(equals + 1));
-    if (valueText.empty()) {
-        RaiseDeclarationError(statement);
-    }
-
-    if (!StartsWithAsciiUpper(valueText, "SELECT ")) {
+    const TDeclaration declaration = ParseDeclaration(statement, trimmed);
+    const std::string_view name = declaration.Name;
+    const std::string_view valueText = declaration.ValueText;
+    if (!declaration.Computed) {
         variables.Set(name, valueText);
         return;
     }

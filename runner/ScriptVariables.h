@@ -71,6 +71,14 @@ class TScriptVariables {
 // pasted values are not searched again.
 std::string SubstituteVariables(std::string_view text, const TScriptVariables& variables);
 
+// The end of the @name reference whose "@" stands at `at` in `text`: the position of the
+// next name-ending character after it, or the end of the text. The reference is
+// text.substr(at, end - at), the "@" included.
+std::size_t ReferenceEnd(std::string_view text, std::size_t at) noexcept;
+
+// True for the characters that end a variable name inside a statement.
+bool IsNameEnd(char c) noexcept;
+
 // True when the trimmed statement is a declaration: it begins with "VAR " in any ASCII case
 // (the keyword and exactly one blank; a tab or line break after it does not count).
 bool IsDeclaration(std::string_view trimmedStatement) noexcept;
@@ -78,6 +86,33 @@ bool IsDeclaration(std::string_view trimmedStatement) noexcept;
 // The value text of a CHAR/VARCHAR result: the text between single quotation marks with every
 // quotation mark inside doubled, so the pasted literal stands for exactly the stored text.
 std::string QuoteStringValue(std::string_view text);
+
+// The parts of a well-formed declaration, views into the trimmed statement.
+struct TDeclaration {
+    std::string_view Name;      // with its "@", trimmed, at least two characters
+    std::string_view ValueText; // trimmed, not empty
+    // True when the value is computed: the value text begins with "SELECT " in any ASCII case.
+    bool Computed = false;
+};
+
+// Why a declaration is malformed.
+enum class TDeclarationFault {
+    NoName,    // nothing after the keyword, or no "@" right after it
+    NoEquals,  // no "=" after the name
+    ShortName, // the name is "@" alone
+    NoValue,   // nothing after the "="
+};
+
+// Splits the declaration `trimmed` (trimmed, beginning with "VAR ") into name and value text;
+// nullopt, with the reason in `fault` when it is given, when the declaration is malformed.
+std::optional<TDeclaration> TryParseDeclaration(std::string_view trimmed,
+                                                TDeclarationFault* fault = nullptr) noexcept;
+
+// Splits the declaration `trimmed` (the trimmed form of `statement`, beginning with "VAR ")
+// into name and value text. Raises ibclient::Exception("Declare variable statement is
+// incorrect SQL:\r\n" + statement) when there is no "@" right after the keyword, no "=", a
+// name of less than two characters or nothing after the "=".
+TDeclaration ParseDeclaration(const std::string& statement, std::string_view trimmed);
 
 // Runs a computed declaration's SELECT (already substituted) and returns the value text of the
 // first column of its first row, or nullopt when it produced no row. Its errors propagate.

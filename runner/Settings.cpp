@@ -196,9 +196,14 @@ std::string EncodeSettingsFile(std::string_view text, const SettingsEncoding& en
 }
 
 TSettingsFile TSettingsFile::Load(const std::string& path) {
+    std::optional<TSettingsFile> file = LoadExisting(path);
+    return file ? std::move(*file) : TSettingsFile(std::string());
+}
+
+std::optional<TSettingsFile> TSettingsFile::LoadExisting(const std::string& path) {
     std::string content;
     if (!ReadWholeFile(path, content)) {
-        content.clear();
+        return std::nullopt;
     }
     SettingsEncoding encoding;
     return TSettingsFile(DecodeSettingsFile(content, encoding));
@@ -247,6 +252,42 @@ SectionKeys TSettingsFile::ReadSection(std::string_view section) const {
         return true;
     });
     return keys;
+}
+
+std::vector<TSettingsLine> TSettingsFile::SectionLines(std::string_view section) const {
+    std::vector<TSettingsLine> lines;
+    const SectionBody* body = FindSection(section);
+    if (body == nullptr) {
+        return lines;
+    }
+    const std::string_view text(content_);
+    std::size_t number = 1 + static_cast<std::size_t>(std::count(
+                                 text.begin(), text.begin() + static_cast<std::ptrdiff_t>(body->begin), '\n'));
+    ForEachLine(text, body->begin, body->end, [&](const LineSpan& line) {
+        const LineInfo info = Classify(TextOf(text, line));
+        if (info.kind == LineInfo::Key && !info.name.empty()) {
+            lines.push_back(TSettingsLine{number, std::string(info.name),
+                                          std::string(Unquote(info.value).substr(
+                                              0, kMaxSettingsValueLength))});
+        }
+        ++number;
+        return true;
+    });
+    return lines;
+}
+
+std::size_t TSettingsFile::SectionHeaderLine(std::string_view section) const {
+    const SectionBody* body = FindSection(section);
+    if (body == nullptr) {
+        return 0;
+    }
+    // The header is the line that ends right before the body (or the file's last line).
+    const std::string_view text(content_);
+    const std::size_t headerEnd = body->begin > 0 && text[body->begin - 1] == '\n'
+                                      ? body->begin - 1
+                                      : body->begin;
+    return 1 + static_cast<std::size_t>(std::count(
+                   text.begin(), text.begin() + static_cast<std::ptrdiff_t>(headerEnd), '\n'));
 }
 
 std::string SetSettingsValue(std::string_view content, std::string_view section,

@@ -5,6 +5,7 @@
 #include "ibclient/Errors.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -51,6 +52,14 @@ std::string DecodeSettingsFile(std::string_view bytes, SettingsEncoding& encodin
 // The file content for `text` in `encoding`.
 std::string EncodeSettingsFile(std::string_view text, const SettingsEncoding& encoding);
 
+// One key line of a section: its line number in the file (from 1), the key name and the
+// value as ReadString gives it.
+struct TSettingsLine {
+    std::size_t Number = 0;
+    std::string Name;
+    std::string Value;
+};
+
 // The parsed lines of one settings file. Section and key names match without regard to the
 // case of ASCII letters; names and values are trimmed of characters with codes up to 32; a
 // line whose first character is ";" is a comment. When a section or key occurs twice, the
@@ -64,6 +73,10 @@ class TSettingsFile {
     // or cannot be read reads as empty.
     static TSettingsFile Load(const std::string& path);
 
+    // Reads the regular file at `path`; nullopt when it is missing, no regular file or
+    // cannot be read.
+    static std::optional<TSettingsFile> LoadExisting(const std::string& path);
+
     // The value of `key` in `section` with one pair of matching quotes (' or ") removed and
     // cut to kMaxSettingsValueLength characters; `defaultValue` when there is no such key.
     std::string ReadString(std::string_view section, std::string_view key,
@@ -71,6 +84,14 @@ class TSettingsFile {
 
     // The key lines of `section` in file order, each with its own value.
     SectionKeys ReadSection(std::string_view section) const;
+
+    // Every key line of the first section named `section`, in file order (a key that occurs
+    // twice is listed twice, each line with its own value).
+    std::vector<TSettingsLine> SectionLines(std::string_view section) const;
+
+    // The line number of the header of the first section named `section`; 0 when there is
+    // no such section.
+    std::size_t SectionHeaderLine(std::string_view section) const;
 
   private:
     // Byte range of a section's lines (after its header, up to the next header).

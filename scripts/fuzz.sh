@@ -15,8 +15,8 @@ cd "$(dirname "$0")/.."
 total=${1:-${FUZZ_SECONDS:-60}}
 shift $(($# > 0 ? 1 : 0))
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-all_targets=(fuzz_settings fuzz_script_reader fuzz_script_variables fuzz_param_buffers
-             fuzz_sql_params fuzz_text_format)
+all_targets=(fuzz_settings fuzz_script_reader fuzz_script_check fuzz_script_variables
+             fuzz_param_buffers fuzz_sql_params fuzz_text_format)
 targets=("${@:-${all_targets[@]}}")
 jobs=${FUZZ_BUILD_JOBS:-$(nproc)}
 

@@ -74,6 +74,15 @@ TEST(Packaging, DebInstallsAndRunsFromAScratchRoot) {
     EXPECT_EQ(ReadFile(root + "/usr/share/doc/dbupgrade/README.md"),
               ReadFile(testsupport::SourceDir() + "/README.md"));
 
+    // The script check comes along with its manual page, and finds nothing in the examples.
+    const std::string check = root + "/usr/bin/dbupgrade-check";
+    ASSERT_TRUE(testsupport::FileExists(check));
+    EXPECT_TRUE(testsupport::FileExists(root + "/usr/share/man/man1/dbupgrade-check.1") ||
+                testsupport::FileExists(root + "/usr/share/man/man1/dbupgrade-check.1.gz"));
+    const ProcessResult checked = RunProcess({check, "--settings", exampleIni, exampleSql});
+    EXPECT_EQ(checked.exitCode, 0) << checked.out << checked.err;
+    EXPECT_EQ(checked.out, "5 statements, 0 errors, 0 warnings\n");
+
     // The runner finds its files beside its own path: copy it next to the settings and the
     // script, both taken from the installed examples.
     const std::string run = work.File("run");

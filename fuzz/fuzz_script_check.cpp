@@ -1,0 +1,92 @@
+// The script check: it reads any file without crashing, counts the statements the runner's
+// reader hands on (the non-blank ones), and gives findings in script order on lines that
+// exist.
+//
+// Input: the bytes of a script file, written to a file that both the check and the runner's
+// reader open.
+#include "fuzz/FuzzCheck.h"
+#include "runner/RunnerContext.h"
+#include "runner/ScriptCheck.h"
+#include "runner/ScriptReader.h"
+#include "runner/Text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A folder of this process for the script file, removed when the process ends: under
+// TMPDIR when set, else in memory (/dev/shm) where there is such a folder.
+struct ScratchFolder {
+    std::string path;
+    ScratchFolder() {
+        const char* tmpdir = std::getenv("TMPDIR");
+        const std::string base = tmpdir != nullptr && *tmpdir != '\0'        ? tmpdir
+                                 : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                                                                             : "/tmp";
+        std::string pattern = base + "/dbu-fuzz-check-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        path = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const ScratchFolder& Scratch() {
+    static const ScratchFolder folder;
+    return folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    runner::RunnerContext context;
+    context.ExecutablePath = Scratch().path + "/dbupgrade";
+    const std::string scriptPath = runner::ScriptPath(context.ExecutablePath, "");
+    {
+        std::ofstream out(scriptPath, std::ios::binary | std::ios::trunc);
+        out.write(input.data(), static_cast<std::streamsize>(input.size()));
+        if (!out) {
+            std::abort();
+        }
+    }
+
+    // The runner's reader: every statement it hands on that is not blank, converted or not.
+    std::size_t statements = 0;
+    {
+        runner::TScriptFile file(scriptPath);
+        runner::ReadStatements(file, [&](const std::string& statement, std::size_t,
+                                         const std::vector<runner::TUnconvertible>&) {
+            if (!runner::Trim(statement).empty()) {
+                ++statements;
+            }
+        });
+    }
+
+    const runner::TScriptReport report = runner::CheckScript(scriptPath);
+    FUZZ_CHECK(report.Statements == statements,
+               "input " + fuzzcheck::Shown(input) + "\nthe check counted " +
+                   std::to_string(report.Statements) + " statements, the reader handed on " +
+                   std::to_string(statements));
+    // The file has at most this many lines; a finding may name the one after the last.
+    const auto lines = static_cast<std::size_t>(std::count(input.begin(), input.end(), '\n')) + 1;
+    std::size_t previous = 1;
+    for (const runner::TFinding& finding : report.Findings) {
+        FUZZ_CHECK(finding.Line >= previous && finding.Line <= lines + 1,
+                   "input " + fuzzcheck::Shown(input) + "\nfinding on line " +
+                       std::to_string(finding.Line) + ": " + finding.Text);
+        FUZZ_CHECK(!finding.Text.empty(), "a finding without text");
+        previous = finding.Line;
+    }
+    return 0;
+}
