@@ -5,6 +5,7 @@
 // Input: the bytes of a script file, written to a file that both the check and the runner's
 // reader open.
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzScratch.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptCheck.h"
 #include "runner/ScriptReader.h"
@@ -12,54 +13,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
-
-namespace {
-
-// A folder of this process for the script file, removed when the process ends: under
-// TMPDIR when set, else in memory (/dev/shm) where there is such a folder.
-struct ScratchFolder {
-    std::string path;
-    ScratchFolder() {
-        const char* tmpdir = std::getenv("TMPDIR");
-        const std::string base = tmpdir != nullptr && *tmpdir != '\0'        ? tmpdir
-                                 : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
-                                                                             : "/tmp";
-        std::string pattern = base + "/dbu-fuzz-check-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-const ScratchFolder& Scratch() {
-    static const ScratchFolder folder;
-    return folder;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     runner::RunnerContext context;
-    context.ExecutablePath = Scratch().path + "/dbupgrade";
+    context.ExecutablePath = fuzzcheck::ExecutableWithScript(input);
     const std::string scriptPath = runner::ScriptPath(context.ExecutablePath, "");
-    {
-        std::ofstream out(scriptPath, std::ios::binary | std::ios::trunc);
-        out.write(input.data(), static_cast<std::streamsize>(input.size()));
-        if (!out) {
-            std::abort();
-        }
-    }
 
     // The runner's reader: every statement it hands on that is not blank, converted or not.
     std::size_t statements = 0;

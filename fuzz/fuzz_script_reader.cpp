@@ -9,45 +9,17 @@
 // counts; a statement is the non-blank lines between blank ones joined by CR LF, and one more
 // (possibly empty) statement follows the last line.
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzScratch.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptReader.h"
 #include "runner/ScriptText.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-// A folder of this process for the script file, removed when the process ends: under
-// TMPDIR when set, else in memory (/dev/shm) where there is such a folder, since a file is
-// written for every input.
-struct ScratchFolder {
-    std::string path;
-    ScratchFolder() {
-        const char* tmpdir = std::getenv("TMPDIR");
-        const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir
-                                 : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
-                                                                             : "/tmp";
-        std::string pattern = base + "/dbu-fuzz-script-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-const ScratchFolder& Scratch() {
-    static const ScratchFolder folder;
-    return folder;
-}
 
 bool IsBlankLine(std::string_view line) {
     for (const char c : line) {
@@ -108,15 +80,8 @@ std::string Describe(const std::vector<std::string>& list) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     runner::RunnerContext context;
-    context.ExecutablePath = Scratch().path + "/dbupgrade";
+    context.ExecutablePath = fuzzcheck::ExecutableWithScript(input);
     const std::string scriptPath = runner::ScriptPath(context.ExecutablePath, "");
-    {
-        std::ofstream out(scriptPath, std::ios::binary | std::ios::trunc);
-        out.write(input.data(), static_cast<std::streamsize>(input.size()));
-        if (!out) {
-            std::abort();
-        }
-    }
 
     const runner::TScriptText decoded = runner::DecodeScript(input);
     const std::vector<std::string> lines = ExpectedLines(decoded.Text);
