@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, starts a local Firebird server, builds the project twice (plain,
 # and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both builds,
-# then builds the fuzz targets with clang and fuzzes each for a bounded time (FUZZ_SECONDS in
-# all, default 60).
+# builds the Debian package of the plain build and checks it with lintian, then builds the fuzz
+# targets with clang and fuzzes each for a bounded time (FUZZ_SECONDS in all, default 60).
+# Warnings are errors in every build made here (DBU_WERROR=ON).
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -22,21 +23,24 @@ export LSAN_OPTIONS="use_tls=0:suppressions=$PWD/tests/lsan.supp:print_suppressi
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
+export DBU_WERROR=ON
 status=0
 run_build() {
   local dir=$1
   shift
   rm -f "$dir/ctest.out"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return 1
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDBU_WERROR=ON "$@" >/dev/null || return 1
   cmake --build "$dir" -j "$jobs" || return 1
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 | tee "$dir/ctest.out"
 }
 
-# Adds up "N% tests passed, F tests failed out of T" of both builds.
+# Adds up "N% tests passed, F tests failed out of T" of both builds; a skipped test counts in
+# T but is neither passed nor failed (ctest lists it as "(Skipped)" under "did not run").
 passed=0
 failed=0
+skipped=0
 count_results() {
-  local line t f
+  local line t f s
   line=$(grep -E 'tests failed out of [0-9]+' "$1/ctest.out" 2>/dev/null | tail -n 1)
   if [ -z "$line" ]; then
     failed=$((failed + 1))  # the build or ctest itself failed
@@ -44,12 +48,16 @@ count_results() {
   fi
   f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
   t=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
-  passed=$((passed + t - f))
+  s=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)$' "$1/ctest.out")
+  passed=$((passed + t - f - s))
   failed=$((failed + f))
+  skipped=$((skipped + s))
 }
 
 echo "=== plain build ==="
 run_build build || status=1
+echo "=== package (cpack, lintian) ==="
+bash scripts/lint-package.sh build || status=1
 echo "=== sanitizer build (ASan + UBSan) ==="
 run_build build-asan -DDBU_SANITIZE=ON -DDBU_BUILD_BENCH=OFF || status=1
 echo "=== fuzzing (libFuzzer, bounded) ==="
@@ -60,5 +68,5 @@ count_results build-asan
 if [ $status -ne 0 ]; then
   echo "TESTS FAILED"
 fi
-echo "tests: $passed passed, $failed failed"
+echo "tests: $passed passed, $failed failed, $skipped skipped"
 exit $status

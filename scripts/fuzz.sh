@@ -5,7 +5,8 @@
 #   scripts/fuzz.sh [total-seconds] [target...]
 #
 # total-seconds (or FUZZ_SECONDS; default 60) is split evenly across the targets run.
-# FUZZ_BUILD_DIR (default build-fuzz) is the build folder. New corpus units go to
+# FUZZ_BUILD_DIR (default build-fuzz) is the build folder; DBU_WERROR=ON (as test.sh sets it)
+# makes warnings errors. New corpus units go to
 # <build>/fuzz-corpus/<target>/ (the committed seeds are only read), crashes, leaks and
 # timeouts to <build>/fuzz-crashes/<target>/. One summary line per target; exit status 1
 # when any target found a crash (or did not build), else 0.
@@ -27,6 +28,7 @@ fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DDBU_FUZZ=ON -DDBU_BUILD_TESTS=OFF -DDBU_BUILD_BENCH=OFF \
+  -DDBU_WERROR="${DBU_WERROR:-OFF}" \
   >/dev/null || exit 1
 if ! cmake --build "$build" -j "$jobs" --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1; then
   tail -n 40 "$build/fuzz-build.log"

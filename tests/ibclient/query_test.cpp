@@ -151,7 +151,9 @@ TEST_F(QueryTest, RowsGoThroughTheCacheAcrossChunkBoundaries) {
     for (int id = 24; id >= 1; --id) {
         ASSERT_TRUE(query->Prior());
         EXPECT_EQ(query->CurrentRowNumber(), id - 1);
+        DBU_FALSE_WRESTRICT_BEGIN
         EXPECT_EQ(query->Fields()[1]->AsString(), "N" + std::to_string(id));
+        DBU_FALSE_WRESTRICT_END
     }
     EXPECT_FALSE(query->Prior());
     EXPECT_TRUE(query->Bof());

@@ -136,7 +136,9 @@ TEST(Logger, ThresholdDecidesWhatReachesTheFile) {
 TEST(Logger, ThresholdZeroOrLessNeverCreatesTheFile) {
     TempDir dir;
     for (const int32_t threshold : {0, -1}) {
+        DBU_FALSE_WRESTRICT_BEGIN
         const std::string path = dir.File("t" + std::to_string(threshold) + ".log");
+        DBU_FALSE_WRESTRICT_END
         TLogger log(path, threshold);
         for (const int32_t level : {1, 5, 100}) {
             log.Log(level, "message");
@@ -235,7 +237,9 @@ TEST(Logger, ConcurrentProcessesLoseNoEntry) {
         if (pid == 0) {
             TLogger log(path, 5);
             for (int i = 0; i < kEntries; ++i) {
+                DBU_FALSE_WRESTRICT_BEGIN
                 log.Log(5, "p" + std::to_string(p) + " e" + std::to_string(i) + "\r\n" + padding);
+                DBU_FALSE_WRESTRICT_END
             }
             ::_exit(0);
         }

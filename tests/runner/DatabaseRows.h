@@ -7,6 +7,7 @@
 #include "ibclient/IBQuery.h"
 #include "ibclient/IBTransaction.h"
 #include "tests/ibclient/ConnectionFixture.h"
+#include "tests/support/TestSupport.h"
 
 #include <string>
 #include <vector>
@@ -37,7 +38,9 @@ inline std::vector<std::string> Rows(const std::string& database, const std::str
         std::string row;
         for (int i = 0; i < query.Fields().Count(); ++i) {
             const ibclient::TField& field = *query.Fields()[i];
+            DBU_FALSE_WRESTRICT_BEGIN
             row += (i > 0 ? "|" : "") + (field.IsNull() ? "<null>" : field.AsString());
+            DBU_FALSE_WRESTRICT_END
         }
         rows.push_back(row);
     }

@@ -158,8 +158,10 @@ TEST_F(RunnerProcess, BinarySettingsFileIsKeptByteForByte) {
     const std::string after = Settings();
     ASSERT_GT(after.size(), junk.size());
     EXPECT_EQ(after.compare(0, junk.size(), junk), 0);
+    DBU_FALSE_WRESTRICT_BEGIN
     EXPECT_EQ(after.substr(junk.size()),
               (junk.back() == '\n' ? "" : "\n") + std::string("[Common]\nSetupStatus=Cancel\n"));
+    DBU_FALSE_WRESTRICT_END
 }
 
 TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
@@ -172,7 +174,9 @@ TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
     }
     content += "[General]\nDebugMode=5\n[Database]\n";
     for (int i = 0; i < 2000; ++i) {
+        DBU_FALSE_WRESTRICT_BEGIN
         content += "k" + std::to_string(i) + "=\n";
+        DBU_FALSE_WRESTRICT_END
     }
     WriteFile(ini, content);
     Run();

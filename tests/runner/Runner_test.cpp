@@ -114,7 +114,9 @@ TEST(ReadSettings, ThousandsOfKeysUpToTheKeyBuffer) {
     const std::string path = dir.File("s.ini");
     std::string content = "[Database]\n";
     for (int i = 0; i < 3000; ++i) {
+        DBU_FALSE_WRESTRICT_BEGIN
         content += "D" + std::to_string(10000 + i) + "=/db" + std::to_string(i) + "\n";
+        DBU_FALSE_WRESTRICT_END
     }
     WriteFile(path, content);
     const runner::RunSettings s = runner::ReadSettings(path);
