@@ -69,14 +69,18 @@ protected:
     static std::string Root() { return work_->File("root"); }
     static std::string Installed(const std::string& path) { return Root() + path; }
 
-    // A setup folder as the README describes it: the installed program copied in as
+    // A setup folder as the README describes it: the installed program copied (or linked) in as
     // `upgrade`, with upgrade.ini made from the installed example (naming `database`) and
     // upgrade.sql holding `script`. Returns the folder.
     static std::string SetupFolder(const std::string& name, const std::string& database,
-                                   const std::string& script) {
+                                   const std::string& script, bool link = false) {
         const std::string folder = work_->File(name);
         fs::create_directory(folder);
-        fs::copy_file(Installed("/usr/bin/dbupgrade"), folder + "/upgrade");
+        if (link) {
+            fs::create_symlink(Installed("/usr/bin/dbupgrade"), folder + "/upgrade");
+        } else {
+            fs::copy_file(Installed("/usr/bin/dbupgrade"), folder + "/upgrade");
+        }
         const std::string example = ReadFile(Installed("/usr/share/dbupgrade/dbupgrade.ini"));
         WriteFile(folder + "/upgrade.ini", ReplaceLine(example, "Main=", "Main=" + database));
         WriteFile(folder + "/upgrade.sql", script);
@@ -214,33 +218,39 @@ TEST_F(Packaging, InstalledScriptCheckFindsNothingInTheShippedExamples) {
 }
 
 TEST_F(Packaging, InstalledProgramUpgradesFromASetupFolder) {
-    TempDir data;
-    const std::string database = data.File("example.fdb");
-    testsupport::CreateDatabase(database, 1);
-    const std::string folder = SetupFolder(
-        "setup", database, ReadFile(Installed("/usr/share/dbupgrade/dbupgrade.sql")));
-    const std::string settings = ReadFile(folder + "/upgrade.ini");
+    // Copied in, and as a symbolic link to the installed program: both use the setup folder's
+    // files, not those beside /usr/bin.
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "symbolic link" : "copy");
+        TempDir data;
+        const std::string database = data.File("example.fdb");
+        testsupport::CreateDatabase(database, 1);
+        const std::string folder =
+            SetupFolder(link ? "linked" : "copied", database,
+                        ReadFile(Installed("/usr/share/dbupgrade/dbupgrade.sql")), link);
+        const std::string settings = ReadFile(folder + "/upgrade.ini");
 
-    const ProcessResult result = RunProcess({folder + "/upgrade"}, data.Path());
-    const std::string log = ReadFile(folder + "/upgrade.log");
-    EXPECT_EQ(result.exitCode, 0) << result.err << log;
-    EXPECT_EQ(result.out + result.err, "");
-    EXPECT_EQ(log.find(" error: "), std::string::npos) << log;
-    // The example's DebugMode 5 lists the database before its statements.
-    EXPECT_NE(log.find(" Start upgrade database " + database + " "), std::string::npos) << log;
-    EXPECT_NE(log.find(" execute SQL: "), std::string::npos) << log;
+        const ProcessResult result = RunProcess({folder + "/upgrade"}, data.Path());
+        const std::string log = ReadFile(folder + "/upgrade.log");
+        EXPECT_EQ(result.exitCode, 0) << result.err << log;
+        EXPECT_EQ(result.out + result.err, "");
+        EXPECT_EQ(log.find(" error: "), std::string::npos) << log;
+        // The example's DebugMode 5 lists the database before its statements.
+        EXPECT_NE(log.find(" Start upgrade database " + database + " "), std::string::npos) << log;
+        EXPECT_NE(log.find(" execute SQL: "), std::string::npos) << log;
 
-    // SetupStatus is added to the example's [Common] section, which ends the file; every
-    // comment and line of the example stays.
-    const std::string written = ReadFile(folder + "/upgrade.ini");
-    EXPECT_EQ(TSettingsFile(written).ReadString("Common", "SetupStatus", ""), "Continue");
-    EXPECT_EQ(written, settings + "SetupStatus=Continue\n");
+        // SetupStatus is added to the example's [Common] section, which ends the file; every
+        // comment and line of the example stays.
+        const std::string written = ReadFile(folder + "/upgrade.ini");
+        EXPECT_EQ(TSettingsFile(written).ReadString("Common", "SetupStatus", ""), "Continue");
+        EXPECT_EQ(written, settings + "SetupStatus=Continue\n");
 
-    // The example script ran: the table exists with the raised version and the variable text.
-    const std::string rows = testsupport::RunIsqlOn(
-        database, "SET LIST ON;\nSELECT VERSION, NOTE FROM DB_VERSION;\n");
-    EXPECT_NE(rows.find("VERSION                         1"), std::string::npos) << rows;
-    EXPECT_NE(rows.find("upgraded by dbupgrade"), std::string::npos) << rows;
+        // The example script ran: the table exists with the raised version and the variable text.
+        const std::string rows = testsupport::RunIsqlOn(
+            database, "SET LIST ON;\nSELECT VERSION, NOTE FROM DB_VERSION;\n");
+        EXPECT_NE(rows.find("VERSION                         1"), std::string::npos) << rows;
+        EXPECT_NE(rows.find("upgraded by dbupgrade"), std::string::npos) << rows;
+    }
 }
 
 // The script rules the README gives installer authors, run by the installed program: a comment
