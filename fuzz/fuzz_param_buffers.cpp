@@ -101,6 +101,8 @@ void CheckTPB(const std::vector<std::string>& lines) {
         tpb = ibclient::BuildTPB(lines);
     } catch (const ibclient::EIBClientError&) {
         return;
+    } catch (const ibclient::EConvertError&) {
+        return; // a lock_timeout value that is no 32-bit number
     }
     if (lines.empty()) {
         FUZZ_CHECK(tpb.empty(), "TPB for no lines");
@@ -116,8 +118,12 @@ void CheckTPB(const std::vector<std::string>& lines) {
     std::size_t item = 0;
     while (pos < tpb.size()) {
         const int code = tpb[pos];
-        FUZZ_CHECK(code >= 1 && code <= 20, "unknown TPB item " + std::to_string(code));
-        if (code == 10 || code == 11) { // lock_read, lock_write: a counted table name
+        FUZZ_CHECK(code >= 1 && code <= 21, "unknown TPB item " + std::to_string(code));
+        if (code == 21) { // lock_timeout: a counted 4-byte number
+            FUZZ_CHECK(pos + 6 <= tpb.size() && tpb[pos + 1] == 4,
+                       "lock timeout without its 4-byte value: " + Hex(tpb));
+            pos += 6;
+        } else if (code == 10 || code == 11) { // lock_read, lock_write: a counted table name
             FUZZ_CHECK(pos + 1 < tpb.size(), "table lock without length: " + Hex(tpb));
             const std::size_t length = tpb[pos + 1];
             FUZZ_CHECK(length > 0 && pos + 2 + length <= tpb.size(),
