@@ -1,6 +1,8 @@
 // Recognition of a script's encoding and its conversion to Windows-1251 through iconv.
 #include "runner/ScriptText.h"
 
+#include "runner/Unicode.h"
+
 #include "ibclient/Errors.h"
 
 #include <algorithm>
@@ -22,79 +24,15 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LEMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BEMark = "\xFE\xFF";
 
-// The length of the well-formed UTF-8 character at the start of `text` (overlong forms,
-// surrogates and values past U+10FFFF are not characters), 0 when there is none; its value
-// goes to `codePoint`.
+// The strict one-character decoders in the form Convert takes: the length of the well-formed
+// character at the start of the text, 0 when there is none.
 std::size_t Utf8CharLength(std::string_view text, char32_t& codePoint) noexcept {
-    if (text.empty()) {
-        return 0;
-    }
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1Fu;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0Fu;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07u;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0u) != 0x80u) {
-            return 0;
-        }
-        value = (value << 6) | (byte(i) & 0x3Fu);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return 0;
-    }
-    codePoint = value;
-    return length;
+    return DecodeUtf8(text, codePoint);
 }
 
-// The length of the well-formed UTF-16 character (one unit or a surrogate pair) at the start
-// of `text`, 0 when there is none.
-template <bool BigEndian>
+template <ByteOrder Order>
 std::size_t Utf16CharLength(std::string_view text, char32_t& codePoint) noexcept {
-    const auto unit = [&text](std::size_t at) -> char32_t {
-        const auto first = static_cast<unsigned char>(text[at]);
-        const auto second = static_cast<unsigned char>(text[at + 1]);
-        return BigEndian ? (char32_t{first} << 8) | second : (char32_t{second} << 8) | first;
-    };
-    if (text.size() < 2) {
-        return 0;
-    }
-    const char32_t high = unit(0);
-    if (high < 0xD800 || high > 0xDFFF) {
-        codePoint = high;
-        return 2;
-    }
-    if (high > 0xDBFF || text.size() < 4) {
-        return 0;
-    }
-    const char32_t low = unit(2);
-    if (low < 0xDC00 || low > 0xDFFF) {
-        return 0;
-    }
-    codePoint = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-    return 4;
+    return DecodeUtf16(text, Order, codePoint);
 }
 
 using CharLength = std::size_t (*)(std::string_view, char32_t&) noexcept;
@@ -115,7 +53,7 @@ bool IsValidUtf8WithNonAscii(std::string_view text) noexcept {
             ++at;
             continue;
         }
-        const std::size_t length = Utf8CharLength(text.substr(at), codePoint);
+        const std::size_t length = DecodeUtf8(text.substr(at), codePoint);
         if (length == 0) {
             return false;
         }
@@ -222,7 +160,8 @@ TScriptText Decode(std::string_view bytes, std::string* owned) {
         const bool bigEndian = bytes.starts_with(kUtf16BEMark);
         result.Encoding = bigEndian ? ScriptEncoding::Utf16BE : ScriptEncoding::Utf16LE;
         Convert(bytes.substr(2), bigEndian ? "UTF-16BE" : "UTF-16LE",
-                bigEndian ? &Utf16CharLength<true> : &Utf16CharLength<false>, 2, result);
+                bigEndian ? &Utf16CharLength<ByteOrder::BigEndian>
+                          : &Utf16CharLength<ByteOrder::LittleEndian>, 2, result);
         // Ctrl-Z ends the script here too; a byte 26 inside another UTF-16 character does not.
         const std::size_t end = result.Text.find(kCtrlZ);
         if (end != std::string::npos) {

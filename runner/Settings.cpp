@@ -2,7 +2,7 @@
 #include "runner/Settings.h"
 
 #include "runner/Text.h"
-#include "runner/Utf16.h"
+#include "runner/Unicode.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
