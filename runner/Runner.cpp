@@ -141,6 +141,17 @@ std::string DemangledName(const std::type_info& type) {
     return status == 0 && name ? std::string(name.get()) : std::string(type.name());
 }
 
+// Writes `value` as SetupStatus of the settings file; the level-1 text of the failure when it
+// could not be written.
+std::optional<std::string> WriteStatus(const std::string& settingsPath, const char* value) {
+    try {
+        WriteSetupStatus(settingsPath, "Common", "SetupStatus", value);
+        return std::nullopt;
+    } catch (const ibclient::Exception& e) {
+        return " error: SetupStatus was not written\r\nerror message: " + e.Message();
+    }
+}
+
 }  // namespace
 
 std::optional<int32_t> ReadSettingsInteger(std::string_view text) {
@@ -157,7 +168,7 @@ int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue) {
 
 int32_t ParseDebugMode(std::string_view text) {
     constexpr int32_t kDefault = 1;
-    return ReadSettingsInteger(text).value_or(kDefault);
+    return ParseSettingsInteger(text, kDefault);
 }
 
 std::string_view EntryValue(std::string_view entry) {
@@ -222,12 +233,8 @@ int RunMainSequence(RunnerContext& context) {
     if (!databaseList.empty()) {
         // Until the run's outcome is written at its end, the file says "Cancel": a run that is
         // killed or crashes must not leave the "Continue" of an earlier run behind.
-        try {
-            WriteSetupStatus(settingsPath, "Common", "SetupStatus", "Cancel");
-        } catch (const ibclient::Exception& e) {
-            context.LogMessage(kErrorLevel,
-                               " error: SetupStatus was not written\r\nerror message: " +
-                                   e.Message());
+        if (const auto failure = WriteStatus(settingsPath, "Cancel")) {
+            context.LogMessage(kErrorLevel, *failure);
         }
         const CloseApplication closing(context, databaseList, logger);
         const ConnectionObjects objects(context);
@@ -237,13 +244,10 @@ int RunMainSequence(RunnerContext& context) {
     }
 
     const char* const status = context.ErrorFlag ? "Cancel" : "Continue";
-    try {
-        WriteSetupStatus(settingsPath, "Common", "SetupStatus", status);
-    } catch (const ibclient::Exception& e) {
+    if (const auto failure = WriteStatus(settingsPath, status)) {
         // A stale SetupStatus would be read as this run's outcome, so the failure is logged
         // (the run's writer may already be released) and ends the run with exit code 1.
-        logging::TLogger(logPath, context.DebugMode)
-            .Log(kErrorLevel, " error: SetupStatus was not written\r\nerror message: " + e.Message());
+        logging::TLogger(logPath, context.DebugMode).Log(kErrorLevel, *failure);
         return 1;
     }
     return 0;
