@@ -7,7 +7,9 @@
 #include "runner/Settings.h"
 #include "tests/ibclient/ConnectionFixture.h"
 #include "tests/runner/DatabaseRows.h"
+#include "tests/runner/FaultProcessFixture.h"
 #include "tests/runner/RunnerProcessFixture.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,280 +45,27 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 using runnertest::Connection;
+using runnertest::Executed;
+using runnertest::FaultProcess;
+using runnertest::HoldRowLock;
+using runnertest::kEarlierEntry;
+using runnertest::kInsert1;
+using runnertest::kInsert2;
+using runnertest::kRowsOfT;
+using runnertest::kTable;
+using runnertest::kUpdate;
 using runnertest::Rows;
+using testsupport::Child;
+using testsupport::Clock;
 using testsupport::FileExists;
+using testsupport::PrivateServer;
 using testsupport::ReadFile;
+using testsupport::WaitUntil;
 using testsupport::WriteFile;
-
-// Polls `done` every 10 ms until it holds or `timeout` has passed; true when it held.
-bool WaitUntil(const std::function<bool()>& done, Clock::duration timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-// A child process that runs while the test goes on; killed and reaped when it is still
-// running at the end of its scope.
-class Child {
-public:
-    struct Options {
-        std::string workDir;
-        std::string output;                    // receives stdout and stderr; none when empty
-        std::vector<std::string> environment;  // NAME=value entries added to this process's
-        const passwd* user = nullptr;          // run as this user instead of the caller
-    };
-
-    Child(const std::vector<std::string>& argv, const Options& options) {
-        // Everything is prepared before the fork; the child only makes system calls.
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            const std::string name = entry.substr(0, entry.find('=') + 1);
-            bool replaced = false;
-            for (const std::string& added : options.environment) {
-                replaced = replaced || added.rfind(name, 0) == 0;
-            }
-            if (!replaced) {
-                env.push_back(entry);
-            }
-        }
-        env.insert(env.end(), options.environment.begin(), options.environment.end());
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const std::string& e : env) {
-            envp.push_back(const_cast<char*>(e.c_str()));
-        }
-        envp.push_back(nullptr);
-        const std::string output = options.output.empty() ? "/dev/null" : options.output;
-        const bool switchUser = options.user != nullptr;
-        const uid_t uid = switchUser ? options.user->pw_uid : 0;
-        const gid_t gid = switchUser ? options.user->pw_gid : 0;
-
-        pid_ = ::fork();
-        if (pid_ < 0) {
-            throw std::runtime_error("fork failed");
-        }
-        if (pid_ == 0) {
-            // Nothing of a test may outlive it, also when it is killed for taking too long.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const int in = ::open("/dev/null", O_RDONLY);
-            const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-            if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-                ::dup2(out, 2) < 0) {
-                ::_exit(126);
-            }
-            if (!options.workDir.empty() && ::chdir(options.workDir.c_str()) != 0) {
-                ::_exit(126);
-            }
-            if (switchUser &&
-                (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
-                ::_exit(126);
-            }
-            ::execve(args[0], args.data(), envp.data());
-            ::_exit(127);
-        }
-    }
-
-    ~Child() {
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            Reap(true);
-        }
-    }
-
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t Pid() const { return pid_; }
-
-    // The exit code (128 + the signal's number when a signal ended it) once the child has
-    // ended; nothing when it still runs after `timeout`.
-    std::optional<int> Wait(Clock::duration timeout) {
-        WaitUntil([this] { return Reap(false); }, timeout);
-        return status_;
-    }
-
-    // Sends `signal` unless the child has ended already, and waits for its end.
-    int Kill(int signal = SIGKILL) {
-        if (!Reap(false)) {
-            ::kill(pid_, signal);
-            Reap(true);
-        }
-        return *status_;
-    }
-
-private:
-    bool Reap(bool block) {
-        if (status_) {
-            return true;
-        }
-        int status = 0;
-        pid_t r = 0;
-        do {
-            r = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
-        } while (r < 0 && errno == EINTR);
-        if (r != pid_) {
-            return false;
-        }
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
-
-bool PortAnswers(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A port that nothing listens on right now (the system picks it).
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
-        throw std::runtime_error("no free port");
-    }
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-// A connection holding an uncommitted update of row 0 of T: the runner's statements on that
-// row wait for its lock until this transaction ends.
-std::unique_ptr<Connection> HoldRowLock(const std::string& database) {
-    auto blocker = std::make_unique<Connection>(database);
-    testsupport::ExecSQL(blocker->db, blocker->tr, "UPDATE T SET A = 5 WHERE ID = 0");
-    return blocker;
-}
-
-constexpr const char* kServerProgram = "/usr/sbin/firebird";
-constexpr const char* kSecurityDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
-constexpr const char* kIntlFolder = "/usr/lib/x86_64-linux-gnu/firebird/3.0/intl";
-
-// A Firebird server of the test's own: its own port, configuration, copy of the security
-// database, lock and temporary folders, run in the foreground as user firebird and as a child
-// of the test. Killing it leaves the shared server on port 3050 and its users alone.
-class PrivateServer {
-public:
-    // Why no private server can be started here; empty when one can.
-    static std::string Unavailable() {
-        if (::geteuid() != 0) {
-            return "a private Firebird server is started as user firebird, which needs root";
-        }
-        if (::getpwnam("firebird") == nullptr) {
-            return "there is no user firebird to run a private Firebird server";
-        }
-        for (const std::string& path : {std::string(kServerProgram), std::string(kSecurityDatabase),
-                                        std::string(kIntlFolder) + "/libfbintl.so",
-                                        std::string(kIntlFolder) + "/fbintl.conf"}) {
-            if (!FileExists(path)) {
-                return path + " is missing: no private Firebird server";
-            }
-        }
-        return "";
-    }
-
-    PrivateServer() : port_(FreePort()) {
-        namespace fs = std::filesystem;
-        const std::string security = root_.File("security3.fdb");
-        fs::create_directory(root_.File("lock"));
-        fs::create_directory(root_.File("tmp"));
-        // The character sets are loaded from real files only: with links to the installed
-        // ones every attach with lc_ctype WIN1251 fails ("CHARACTER SET WIN1251 is not
-        // defined").
-        fs::create_directory(root_.File("intl"));
-        fs::copy_file(std::string(kIntlFolder) + "/libfbintl.so", root_.File("intl/libfbintl.so"));
-        fs::copy_file(std::string(kIntlFolder) + "/fbintl.conf", root_.File("intl/fbintl.conf"));
-        fs::copy_file(kSecurityDatabase, security);
-        WriteFile(root_.File("firebird.conf"), "RemoteServicePort = " + std::to_string(port_) +
-                                                   "\nRemoteBindAddress = localhost\n"
-                                                   "SecurityDatabase = " +
-                                                   security + "\n");
-        const std::vector<std::string> environment{"FIREBIRD=" + root_.Path(),
-                                                   "FIREBIRD_LOCK=" + root_.File("lock"),
-                                                   "FIREBIRD_TMP=" + root_.File("tmp")};
-        // The copy gets the runner's SYSDBA password, set embedded before the server holds it.
-        WriteFile(root_.File("password.sql"), "CREATE OR ALTER USER SYSDBA PASSWORD '" +
-                                                  std::string(testsupport::kServerPassword) +
-                                                  "' USING PLUGIN Srp;\nCOMMIT;\n");
-        std::vector<std::string> isql{"/usr/bin/env"};
-        isql.insert(isql.end(), environment.begin(), environment.end());
-        isql.insert(isql.end(), {"isql-fb", "-q", "-user", "SYSDBA", security, "-i",
-                                 root_.File("password.sql")});
-        const auto set = testsupport::RunProcess(isql);
-        if (set.exitCode != 0) {
-            throw std::runtime_error("setting the private server's password failed: " + set.out +
-                                     set.err);
-        }
-        const passwd* user = ::getpwnam("firebird");
-        for (const auto& entry : fs::recursive_directory_iterator(root_.Path())) {
-            ::chown(entry.path().c_str(), user->pw_uid, user->pw_gid);
-        }
-        ::chown(root_.Path().c_str(), user->pw_uid, user->pw_gid);
-        environment_ = environment;
-        user_ = user;
-        Launch();
-    }
-
-    // Starts the server again after Kill, on the same port, as a guardian would.
-    void Restart() { Launch(); }
-
-    // The connection name of a database file on this server.
-    std::string Name(const std::string& path) const {
-        return "localhost/" + std::to_string(port_) + ":" + path;
-    }
-
-    // Ends the server at once, as a crash or a power cut on the server machine would.
-    void Kill() { process_->Kill(SIGKILL); }
-
-private:
-    void Launch() {
-        process_ = std::make_unique<Child>(
-            std::vector<std::string>{kServerProgram},
-            Child::Options{root_.Path(), root_.File("server.out"), environment_, user_});
-        if (!WaitUntil([this] { return PortAnswers(port_); }, 20s)) {
-            throw std::runtime_error("the private server did not answer on port " +
-                                     std::to_string(port_) + ": " +
-                                     ReadFile(root_.File("server.out")));
-        }
-    }
-
-    testsupport::TempDir root_;
-    int port_;
-    std::vector<std::string> environment_;
-    const passwd* user_ = nullptr;
-    std::unique_ptr<Child> process_;
-};
 
 // Makes the mounts this test process makes its own: no other process sees them, and they go
 // away with the process even when the test dies half-way. Empty on success, else the reason.
@@ -343,139 +92,6 @@ public:
 
 private:
     std::string target_;
-};
-
-const std::string kTable = "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, A INTEGER);\n"
-                           "INSERT INTO T VALUES (0, NULL);";
-const std::string kInsert1 = "INSERT INTO T (ID) VALUES (1)";
-const std::string kUpdate = "UPDATE T SET A = 10 WHERE ID = 0";
-const std::string kInsert2 = "INSERT INTO T (ID) VALUES (2)";
-const std::string kRowsOfT = "SELECT ID, A FROM T ORDER BY ID";
-
-// An entry of an earlier run, which every log must still start with afterwards.
-const std::string kEarlierEntry =
-    "07-12-2026 10:15:02.120 level 1:   an entry of an earlier run\r\n";
-
-std::string Executed(const std::string& statement) {
-    return "level 5:   execute SQL: \r\n" + statement + "\r\n\r\n";
-}
-
-class FaultProcess : public runnertest::RunnerProcessFixture {
-protected:
-    FaultProcess() {
-        std::filesystem::create_directory(lockFolder);
-        std::filesystem::permissions(lockFolder, std::filesystem::perms::all);
-    }
-
-    // A new database in the data folder with table T holding row (0, NULL).
-    std::string Database(const std::string& name) const {
-        const std::string path = data.File(name);
-        testsupport::CreateDatabase(path, 1, kTable);
-        return path;
-    }
-
-    // Settings with comments, CR LF line ends, a section after [Common] and an old
-    // SetupStatus; the script of `statements`; and a log with an entry of an earlier run.
-    // `general` holds further lines of section General, each ending with CR LF.
-    void Prepare(const std::vector<std::string>& databases,
-                 const std::vector<std::string>& statements = {kInsert1, kUpdate, kInsert2},
-                 int debugMode = 5, const std::string& general = "") {
-        oldSettings_ = "; settings of the upgrade step\r\n[General]\r\nDebugMode=" +
-                       std::to_string(debugMode) + "\r\n" + general + "[Database]\r\n";
-        for (std::size_t i = 0; i < databases.size(); ++i) {
-            oldSettings_ += "db" + std::to_string(i) + "=" + databases[i] + "\r\n";
-        }
-        oldSettings_ += "[Common]\r\nSetupStatus=Pending\r\n[Later]\r\nKept=yes\r\n";
-        WriteFile(ini, oldSettings_);
-        std::string text;
-        for (const std::string& statement : statements) {
-            text += statement + "\n\n";
-        }
-        WriteFile(script, text);
-        WriteFile(log, kEarlierEntry);
-    }
-
-    const std::string& OldSettings() const { return oldSettings_; }
-
-    // The settings as the runner leaves them: only the value of SetupStatus changed.
-    std::string NewSettings(const std::string& status) const {
-        std::string text = oldSettings_;
-        const std::string old = "SetupStatus=Pending";
-        return text.replace(text.find(old), old.size(), "SetupStatus=" + status);
-    }
-
-    // The entries this run added to the log, after checking that it kept the earlier one.
-    std::vector<std::string> NewEntries() const {
-        EXPECT_EQ(ReadFile(log).rfind(kEarlierEntry, 0), 0u) << "the earlier entry is lost";
-        std::vector<std::string> entries = LogEntries();
-        if (!entries.empty()) {
-            entries.erase(entries.begin());
-        }
-        return entries;
-    }
-
-    // Starts the runner without waiting for it; its output goes to a file of the data folder.
-    // An embedded engine keeps its lock tables in shared memory files of the lock folder, and
-    // a process killed while it holds one of them can leave every other user of that folder
-    // waiting: the runners that these tests may kill get a lock folder of their own instead
-    // of the one that the shared server and everyone else use.
-    std::unique_ptr<Child> Start() const {
-        return std::make_unique<Child>(
-            std::vector<std::string>{exe},
-            Child::Options{dir.Path(), output, {"FIREBIRD_LOCK=" + lockFolder}, nullptr});
-    }
-
-    // Runs a Firebird tool on a database of the runners through their lock folder; its
-    // output, or a failure when it has not ended within a minute.
-    std::string Tool(std::vector<std::string> argv) const {
-        argv.insert(argv.begin(), {"/usr/bin/env", "FIREBIRD_LOCK=" + lockFolder});
-        const std::string toolOutput = data.File("tool.out");
-        Child tool(argv, Child::Options{data.Path(), toolOutput, {}, nullptr});
-        const std::optional<int> exitCode = tool.Wait(60s);
-        EXPECT_EQ(exitCode, std::optional<int>(0)) << argv[2] << ": " << ReadFile(toolOutput);
-        return ReadFile(toolOutput);
-    }
-
-    // The single value that `select` gives on the embedded database `path`.
-    std::string Value(const std::string& path, const std::string& select) const {
-        WriteFile(data.File("query.sql"), "SET HEADING OFF;\n" + select + ";\n");
-        std::istringstream words(
-            Tool({"/usr/bin/isql-fb", "-q", "-user", "SYSDBA", "-password",
-                  testsupport::kServerPassword, "-i", data.File("query.sql"), path}));
-        std::string value;
-        words >> value;
-        return value;
-    }
-
-    std::string Output() const { return ReadFile(output); }
-
-    // The attachment whose statement starting with `text` is executing on the server
-    // (waiting for a lock, in these tests); 0 when none shows up within 60 seconds. Looks
-    // through `watcher`, a connection of its own.
-    static std::int64_t WaitingAttachment(Connection& watcher, const std::string& text) {
-        const std::string query = "SELECT COALESCE(MAX(MON$ATTACHMENT_ID), 0) FROM MON$STATEMENTS "
-                                  "WHERE MON$STATE = 1 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
-                                  "AND MON$SQL_TEXT STARTING WITH '" +
-                                  text + "'";
-        std::int64_t attachment = 0;
-        WaitUntil(
-            [&] {
-                // Monitoring tables show one snapshot per transaction: a new one every look.
-                watcher.tr.Commit();
-                watcher.tr.Start();
-                attachment = testsupport::QueryInt(watcher.db, watcher.tr, query);
-                return attachment != 0;
-            },
-            60s);
-        return attachment;
-    }
-
-    testsupport::TempDir data;
-    const std::string output = data.File("runner.out");
-    const std::string lockFolder = data.File("lock");
-
-private:
-    std::string oldSettings_;
 };
 
 // Another transaction holds a row lock for longer than the run would last. The runner's
