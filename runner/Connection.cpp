@@ -73,19 +73,19 @@ bool OpenDatabase(RunnerContext& context, const std::string& databaseName) {
     }
     database.SetDatabaseName(databaseName);
     database.SetLoginPrompt(false);
-    database.Params().SetCommaText(context.ConnectTimeout > 0
+    database.Params().SetCommaText(context.Settings.ConnectTimeout > 0
                                        ? std::string(kConnectionParams) + ",connect_timeout=" +
-                                             std::to_string(context.ConnectTimeout)
+                                             std::to_string(context.Settings.ConnectTimeout)
                                        : std::string(kConnectionParams));
     database.SetSQLDialect(kSQLDialect);
     transaction.SetDefaultDatabase(&database);
     // Without a limit the transactions take the server's defaults (no parameters): snapshot,
     // read-write, waiting for locks as long as they are held. With one, the same but a lock
     // is waited for at most that many seconds.
-    if (context.LockTimeout > 0) {
+    if (context.Settings.LockTimeout > 0) {
         transaction.Params().SetCommaText(
             "concurrency,write,wait,lock_timeout=" +
-            std::to_string(std::min(context.LockTimeout, kMaxLockTimeout)));
+            std::to_string(std::min(context.Settings.LockTimeout, kMaxLockTimeout)));
     } else {
         transaction.Params().Clear();
     }
@@ -139,7 +139,8 @@ void EndConnection(RunnerContext& context, bool commit) {
 void Reconnect(RunnerContext& context) {
     using Clock = std::chrono::steady_clock;
     ibclient::TIBDatabase& database = *context.Database;
-    const auto deadline = Clock::now() + std::chrono::seconds(std::max(context.ReconnectWait, 0));
+    const auto deadline =
+        Clock::now() + std::chrono::seconds(std::max(context.Settings.ReconnectWait, 0));
     auto pause = std::chrono::milliseconds(100);
     for (;;) {
         try {

@@ -4,7 +4,6 @@
 #include "ibclient/Errors.h"
 #include "ibclient/IBDatabase.h"
 #include "ibclient/IBTransaction.h"
-#include "ibclient/TextFormat.h"
 #include "logging/Logger.h"
 #include "runner/Connection.h"
 #include "runner/Paths.h"
@@ -15,7 +14,6 @@
 #include <cxxabi.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <typeinfo>
@@ -64,7 +62,7 @@ class RunLogger {
 public:
     RunLogger(RunnerContext& context, const std::string& logPath)
         : context_(context),
-          logger_(std::make_unique<logging::TLogger>(logPath, context.DebugMode)) {
+          logger_(std::make_unique<logging::TLogger>(logPath, context.Settings.DebugMode)) {
         context_.Log = logger_.get();
     }
     ~RunLogger() { Release(); }
@@ -154,21 +152,8 @@ std::optional<std::string> WriteStatus(const std::string& settingsPath, const ch
 
 }  // namespace
 
-std::optional<int32_t> ReadSettingsInteger(std::string_view text) {
-    const auto parsed = ibclient::ParseIntegerText(text);
-    if (!parsed || parsed->Value > INT32_MAX || parsed->Value < INT32_MIN) {
-        return std::nullopt;
-    }
-    return static_cast<int32_t>(parsed->Value);
-}
-
-int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue) {
-    return ReadSettingsInteger(text).value_or(defaultValue);
-}
-
 int32_t ParseDebugMode(std::string_view text) {
-    constexpr int32_t kDefault = 1;
-    return ParseSettingsInteger(text, kDefault);
+    return ReadSettingsInteger(text).value_or(TGeneralSettings().DebugMode);
 }
 
 std::string_view EntryValue(std::string_view entry) {
@@ -179,13 +164,7 @@ std::string_view EntryValue(std::string_view entry) {
 RunSettings ReadSettings(const std::string& settingsPath) {
     const TSettingsFile file = TSettingsFile::Load(settingsPath);
     RunSettings settings;
-    settings.DebugMode = ParseDebugMode(file.ReadString("General", "DebugMode", ""));
-    settings.ReconnectWait = ParseSettingsInteger(file.ReadString("General", "ReconnectWait", ""),
-                                                  settings.ReconnectWait);
-    settings.LockTimeout =
-        ParseSettingsInteger(file.ReadString("General", "LockTimeout", ""), settings.LockTimeout);
-    settings.ConnectTimeout = ParseSettingsInteger(file.ReadString("General", "ConnectTimeout", ""),
-                                                   settings.ConnectTimeout);
+    settings.General = ReadGeneralSettings(file);
     const SectionKeys keys = file.ReadSection("Database");
     settings.DatabaseListCut = keys.Cut;
     settings.DatabaseList.reserve(keys.Names.size());
@@ -199,10 +178,7 @@ int RunMainSequence(RunnerContext& context) {
     std::vector<std::string> databaseList;
     const std::string settingsPath = ChangeFileExt(context.ExecutablePath, ".ini");
     RunSettings settings = ReadSettings(settingsPath);
-    context.DebugMode = settings.DebugMode;
-    context.ReconnectWait = settings.ReconnectWait;
-    context.LockTimeout = settings.LockTimeout;
-    context.ConnectTimeout = settings.ConnectTimeout;
+    context.Settings = settings.General;
     databaseList = std::move(settings.DatabaseList);
     const std::string logPath = ChangeFileExt(context.ExecutablePath, ".log");
     RunLogger logger(context, logPath);
@@ -210,18 +186,18 @@ int RunMainSequence(RunnerContext& context) {
     if (settings.DatabaseListCut) {
         // Databases left out of the list are not upgraded: that must not read as success.
         context.ErrorFlag = true;
-        context.LogMessage(kErrorLevel,
-                           " error: the key names of section Database exceed " +
-                               std::to_string(kSectionKeyBufferSize) +
-                               " characters; only the first " +
-                               std::to_string(databaseList.size()) + " databases were read");
+        context.LogMessage(kErrorLevel, " error: the key names of section Database exceed " +
+                                            std::to_string(kSectionKeyBufferSize) +
+                                            " characters; only the first " +
+                                            std::to_string(databaseList.size()) +
+                                            " databases were read");
     }
     if (databaseList.empty()) {
         context.ErrorFlag = true;
         context.LogMessage(kErrorLevel, " error: database list count = 0");
         context.Notify("error: database list count = 0");
     }
-    if (context.DebugMode >= kProgressLevel) {
+    if (context.Settings.DebugMode >= kProgressLevel) {
         context.LogMessage(kProgressLevel,
                            " Database list count = " + std::to_string(databaseList.size()));
         for (std::size_t i = 0; i < databaseList.size(); ++i) {
@@ -247,7 +223,7 @@ int RunMainSequence(RunnerContext& context) {
     if (const auto failure = WriteStatus(settingsPath, status)) {
         // A stale SetupStatus would be read as this run's outcome, so the failure is logged
         // (the run's writer may already be released) and ends the run with exit code 1.
-        logging::TLogger(logPath, context.DebugMode).Log(kErrorLevel, *failure);
+        logging::TLogger(logPath, context.Settings.DebugMode).Log(kErrorLevel, *failure);
         return 1;
     }
     return 0;
@@ -258,8 +234,8 @@ void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept {
         return;
     }
     try {
-        WriteSetupStatus(ChangeFileExt(context.ExecutablePath, ".ini"), "Common",
-                         "SetupStatus", "Cancel");
+        WriteSetupStatus(ChangeFileExt(context.ExecutablePath, ".ini"), "Common", "SetupStatus",
+                         "Cancel");
     } catch (...) {
         // Best effort: the report and exit code 1 still tell the caller.
     }

@@ -3,6 +3,8 @@
 // DebugMode, database entries) and the handling of an error that escapes it.
 #pragma once
 
+#include "runner/GeneralSettings.h"
+
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -16,11 +18,8 @@ struct RunnerContext;
 
 // What the settings file gives the run.
 struct RunSettings {
-    int32_t DebugMode = 1;
-    // Section General; read like DebugMode (ParseSettingsInteger), see RunnerContext.
-    int32_t ReconnectWait = 30;
-    int32_t LockTimeout = 0;
-    int32_t ConnectTimeout = 0;
+    // Section General, read through its table of keys.
+    TGeneralSettings General;
     // One "key=value" entry per key line of section Database, in file order, each with its
     // line's own value (a key that occurs twice gives two entries).
     std::vector<std::string> DatabaseList;
@@ -29,23 +28,13 @@ struct RunSettings {
     bool DatabaseListCut = false;
 };
 
-// Reads DebugMode, ReconnectWait, LockTimeout and ConnectTimeout from section General and the
-// entries of section Database. A missing or unreadable file gives DebugMode 1 and an empty list;
-// never raises on content.
+// Reads the keys of section General and the entries of section Database. A missing or
+// unreadable file gives the defaults and an empty list; never raises on content.
 RunSettings ReadSettings(const std::string& settingsPath);
 
-// A number of section General as a signed 32-bit integer (the rules of DebugMode below);
-// nullopt when the text is no such number, and the setting then takes its default.
-std::optional<int32_t> ReadSettingsInteger(std::string_view text);
-
-// A DebugMode text as a signed 32-bit integer: optional leading blanks, an optional sign, then
-// decimal digits or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else, an
-// empty text or a number out of range gives 1.
+// A DebugMode text as a signed 32-bit integer (ReadSettingsInteger); anything else, an empty
+// text or a number out of range gives 1.
 int32_t ParseDebugMode(std::string_view text);
-
-// A number of the settings file, with the syntax of DebugMode; `defaultValue` for anything
-// that is not one.
-int32_t ParseSettingsInteger(std::string_view text, int32_t defaultValue);
 
 // The value part of a database list entry: the text after its first "=".
 std::string_view EntryValue(std::string_view entry);
@@ -64,4 +53,4 @@ void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept;
 // into blanks, ending with a line feed.
 std::string UnhandledErrorReport(const std::exception& error, std::string_view module);
 
-} // namespace runner
+}  // namespace runner

@@ -3,6 +3,8 @@
 // transaction objects that serve every database of the list.
 #pragma once
 
+#include "runner/GeneralSettings.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,13 +25,8 @@ struct RunnerContext {
     std::string ExecutablePath;
     std::string FirstArgument;
 
-    int32_t DebugMode = 1;
-    // Seconds the retry's reconnect keeps trying while the server cannot be reached (0: one
-    // attempt); seconds a statement waits for a lock held by another user (0: no limit);
-    // seconds an attach may take to reach the server (0: the client library's default).
-    int32_t ReconnectWait = 30;
-    int32_t LockTimeout = 0;
-    int32_t ConnectTimeout = 0;
+    // Section General of the settings file.
+    TGeneralSettings Settings;
     logging::TLogger* Log = nullptr;
 
     // True once an error has occurred in this run; never reset. It alone decides SetupStatus.

@@ -3,6 +3,7 @@
 
 #include "ibclient/DateTime.h"
 #include "ibclient/TextFormat.h"
+#include "runner/GeneralSettings.h"
 #include "runner/Runner.h"
 #include "runner/ScriptReader.h"
 #include "runner/ScriptText.h"
@@ -648,19 +649,6 @@ TScriptReport TScriptChecker::Finish() {
 
 // ---- Settings ----
 
-// The numbers of [General] that the runner reads with the integer text rules, and what a
-// value it cannot read gives.
-struct TNumberSetting {
-    std::string_view Key;
-    std::string_view Default;
-};
-constexpr std::array<TNumberSetting, 4> kNumberSettings = {{
-    {"DebugMode", "1"},
-    {"LockTimeout", "no lock timeout"},
-    {"ConnectTimeout", "no connect timeout"},
-    {"ReconnectWait", "30 seconds"},
-}};
-
 // A database name that the client resolves against the current folder: no server part
 // ("host:" or a "://" form) and no leading "/".
 bool IsRelativeDatabasePath(std::string_view name) {
@@ -702,17 +690,28 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
     }
     std::vector<TFinding> findings;
     const std::vector<TSettingsLine> general = file->SectionLines("General");
-    for (const TNumberSetting& setting : kNumberSettings) {
-        // The first line of a key is the one the runner reads.
-        const auto line = std::find_if(general.begin(), general.end(), [&](const TSettingsLine& l) {
-            return SameTextAscii(l.Name, setting.Key);
-        });
-        if (line != general.end() && !ReadSettingsInteger(line->Value)) {
+    for (const TSettingsLine& line : general) {
+        const TSettingKey* key = FindGeneralSettingKey(line.Name);
+        if (key == nullptr) {
+            const std::optional<std::string_view> closest = ClosestGeneralSettingKey(line.Name);
             findings.push_back(TFinding{
-                line->Number, TSeverity::Warning,
-                std::string(setting.Key) + " " +
-                    (line->Value.empty() ? "is empty" : "'" + line->Value + "' is no number") +
-                    ": the runner reads it as its default (" + std::string(setting.Default) + ")"});
+                line.Number, TSeverity::Warning,
+                "[General] has no key " + line.Name + ": the runner ignores it" +
+                    (closest ? "; did you mean " + std::string(*closest) + "?" : std::string())});
+            continue;
+        }
+        // The first line of a key is the one the runner reads.
+        const auto first =
+            std::find_if(general.begin(), general.end(),
+                         [&](const TSettingsLine& l) { return SameTextAscii(l.Name, line.Name); });
+        TGeneralSettings probe;
+        if (first->Number == line.Number && !key->Read(line.Value, probe)) {
+            findings.push_back(TFinding{
+                line.Number, TSeverity::Warning,
+                std::string(key->Name) + " " +
+                    (line.Value.empty() ? "is empty"
+                                        : "'" + line.Value + "' " + std::string(key->Invalid)) +
+                    ": the runner reads it as its default (" + std::string(key->Default) + ")"});
         }
     }
     const std::size_t header = file->SectionHeaderLine("Database");

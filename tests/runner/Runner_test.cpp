@@ -10,7 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <sstream>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -69,10 +71,10 @@ TEST(DebugMode, DecimalAndHexadecimalTexts) {
 TEST(ReadSettings, MissingFileGivesDefaults) {
     TempDir dir;
     const runner::RunSettings s = runner::ReadSettings(dir.File("none.ini"));
-    EXPECT_EQ(s.DebugMode, 1);
-    EXPECT_EQ(s.ReconnectWait, 30);
-    EXPECT_EQ(s.LockTimeout, 0);
-    EXPECT_EQ(s.ConnectTimeout, 0);
+    EXPECT_EQ(s.General.DebugMode, 1);
+    EXPECT_EQ(s.General.ReconnectWait, 30);
+    EXPECT_EQ(s.General.LockTimeout, 0);
+    EXPECT_EQ(s.General.ConnectTimeout, 0);
     EXPECT_TRUE(s.DatabaseList.empty());
     EXPECT_FALSE(s.DatabaseListCut);
 }
@@ -82,17 +84,17 @@ TEST(ReadSettings, WaitsAreNumbersOfGeneralWithTheDebugModeSyntax) {
     const std::string path = dir.File("s.ini");
     WriteFile(path, "[General]\r\nreconnectwait = 0\r\nLockTimeout=$A\r\nConnectTimeout=' 15'\r\n");
     runner::RunSettings s = runner::ReadSettings(path);
-    EXPECT_EQ(s.ReconnectWait, 0);
-    EXPECT_EQ(s.LockTimeout, 10);
-    EXPECT_EQ(s.ConnectTimeout, 15);
+    EXPECT_EQ(s.General.ReconnectWait, 0);
+    EXPECT_EQ(s.General.LockTimeout, 10);
+    EXPECT_EQ(s.General.ConnectTimeout, 15);
     // Not numbers: the defaults, whatever the other keys say.
     WriteFile(path, "[General]\r\nReconnectWait=5s\r\nLockTimeout=\r\nConnectTimeout=abc\r\n"
                     "DebugMode=5\r\n");
     s = runner::ReadSettings(path);
-    EXPECT_EQ(s.ReconnectWait, 30);
-    EXPECT_EQ(s.LockTimeout, 0);
-    EXPECT_EQ(s.ConnectTimeout, 0);
-    EXPECT_EQ(s.DebugMode, 5);
+    EXPECT_EQ(s.General.ReconnectWait, 30);
+    EXPECT_EQ(s.General.LockTimeout, 0);
+    EXPECT_EQ(s.General.ConnectTimeout, 0);
+    EXPECT_EQ(s.General.DebugMode, 5);
 }
 
 TEST(ReadSettings, DatabaseEntriesAreKeyEqualsValueInFileOrder) {
@@ -101,7 +103,7 @@ TEST(ReadSettings, DatabaseEntriesAreKeyEqualsValueInFileOrder) {
     WriteFile(path, "[general]\r\ndebugmode = \" 0x10\"\r\n[Database]\r\nB = ' /b.fdb ' \r\n"
                     "a=localhost:/a.fdb\r\nempty=\r\nb=dup\r\n");
     const runner::RunSettings s = runner::ReadSettings(path);
-    EXPECT_EQ(s.DebugMode, 16);
+    EXPECT_EQ(s.General.DebugMode, 16);
     // The key b occurs twice (names ignore case): each line is an entry with its own value.
     EXPECT_EQ(s.DatabaseList,
               (std::vector<std::string>{"B= /b.fdb ", "a=localhost:/a.fdb", "empty=", "b=dup"}));
@@ -125,6 +127,23 @@ TEST(ReadSettings, ThousandsOfKeysUpToTheKeyBuffer) {
     EXPECT_TRUE(s.DatabaseListCut);
     EXPECT_EQ(s.DatabaseList.front(), "D10000=/db0");
     EXPECT_EQ(s.DatabaseList.back(), "D12339=/db2339");
+}
+
+// The README's list of the keys of [General] is the table's: every key with its default and
+// meaning, in the table's order, however the README wraps its lines.
+TEST(GeneralSettings, ReadmeListsTheTable) {
+    const auto words = [](const std::string& text) {
+        std::string joined;
+        std::istringstream in(text);
+        for (std::string word; in >> word;) {
+            joined += word + " ";
+        }
+        return joined;
+    };
+    const std::string readme = words(ReadFile(testsupport::SourceDir() + "/README.md"));
+    EXPECT_NE(readme.find(words(runner::GeneralSettingsMarkdown())), std::string::npos)
+        << "the README should list, however wrapped:\n"
+        << runner::GeneralSettingsMarkdown();
 }
 
 TEST(EscapedError, ReportIsOneLineWithClassModuleAndMessage) {

@@ -204,7 +204,7 @@ TEST(HostileSettings, TenThousandDatabasesAreCutVisibly) {
     const std::string path = dir.File("dbupgrade.ini");
     WriteFile(path, ManyDatabases(10000));
     const RunSettings settings = ReadSettings(path);
-    EXPECT_EQ(settings.DebugMode, 5);
+    EXPECT_EQ(settings.General.DebugMode, 5);
     // Names db0..db9999 with their terminators need far more than the key-name buffer: the
     // list holds the names that fit, in file order, and says that it was cut.
     EXPECT_TRUE(settings.DatabaseListCut);

@@ -284,6 +284,9 @@ TEST(ScriptCheckTest, Settings) {
          "debugmode=7\n[Database]\na=/a.fdb\n",
          {"2:W", "3:W", "4:W", "5:W"}},
         {"[general]\nDebugMode=5\nDEBUGMODE=x\n[Database]\na=/a.fdb\n", {}},
+        // Keys the runner does not know: typos name the key meant.
+        {"[General]\nDebugMod=5\nlocktimeOUT=3\nRecconectWait=1\nColour=red\n[Database]\na=/a.fdb\n",
+         {"2:W", "4:W", "5:W"}},
         // No databases, empty values, relative paths.
         {"[General]\nDebugMode=5\n", {"1:E"}},
         {"; nothing\r\n[General]\r\n[Database]\r\n; none "
@@ -299,6 +302,11 @@ TEST(ScriptCheckTest, Settings) {
         ASSERT_TRUE(findings.has_value());
         EXPECT_EQ(Codes(*findings), c.codes) << c.content << Texts(*findings);
     }
+    WriteFile(dir.File("s.ini"), "[General]\nDebugMod=5\nColour=red\n[Database]\na=/a.fdb\n");
+    EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
+              "s:2: warning: [General] has no key DebugMod: the runner ignores it; did you mean "
+              "DebugMode?\n"
+              "s:3: warning: [General] has no key Colour: the runner ignores it\n");
     // The example shipped with the program.
     const auto example = CheckSettings(testsupport::SourceDir() + "/examples/dbupgrade.ini");
     ASSERT_TRUE(example.has_value());

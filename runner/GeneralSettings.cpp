@@ -1,0 +1,126 @@
+// The table of the keys of section General and the readers of their values.
+#include "runner/GeneralSettings.h"
+
+#include "ibclient/TextFormat.h"
+#include "runner/Settings.h"
+#include "runner/Text.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <vector>
+
+namespace runner {
+
+namespace {
+
+// Reads a number into `Member`; a text that is no number keeps the default.
+template <int32_t TGeneralSettings::*Member>
+bool ReadInteger(std::string_view text, TGeneralSettings& settings) {
+    const std::optional<int32_t> value = ReadSettingsInteger(text);
+    if (value) {
+        settings.*Member = *value;
+    }
+    return value.has_value();
+}
+
+constexpr std::array kKeys{
+    TSettingKey{"DebugMode", "1", "is no number",
+                "the log threshold: level-1 entries (errors) are written from 1 on, level-5 "
+                "entries (progress) from 5 on, and 5 or more also lists the databases; 0 or less "
+                "writes no log.",
+                ReadInteger<&TGeneralSettings::DebugMode>},
+    TSettingKey{"ReconnectWait", "30 seconds", "is no number",
+                "when the retry of a failed statement finds the server unreachable (a network "
+                "error, or the rejection of a server that is still starting after a restart), "
+                "it tries to attach again with a short, growing pause for up to this many "
+                "seconds; 0 makes one attempt. Any other connect error fails the retry at once.",
+                ReadInteger<&TGeneralSettings::ReconnectWait>},
+    TSettingKey{"LockTimeout", "no lock timeout", "is no number",
+                "seconds (1 to 32767; larger values count as 32767) that a statement waits for "
+                "a lock held by another user; it then fails, is retried once and reported. 0 or "
+                "negative: it waits as long as the lock is held.",
+                ReadInteger<&TGeneralSettings::LockTimeout>},
+    TSettingKey{"ConnectTimeout", "no connect timeout", "is no number",
+                "seconds that reaching the server may take, passed to every attach as its "
+                "connect timeout. 0 or negative: the client library's default.",
+                ReadInteger<&TGeneralSettings::ConnectTimeout>},
+};
+
+// The number of single-letter insertions, deletions and changes that turn `a` into `b`,
+// ignoring ASCII case.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    const std::string upperA = AsciiUpperCase(a);
+    const std::string upperB = AsciiUpperCase(b);
+    std::vector<std::size_t> row(upperB.size() + 1);
+    for (std::size_t j = 0; j < row.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= upperA.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= upperB.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min(
+                {row[j] + 1, row[j - 1] + 1, diagonal + (upperA[i - 1] == upperB[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
+}  // namespace
+
+std::span<const TSettingKey> GeneralSettingKeys() noexcept {
+    return kKeys;
+}
+
+const TSettingKey* FindGeneralSettingKey(std::string_view name) noexcept {
+    const auto found = std::find_if(kKeys.begin(), kKeys.end(), [name](const TSettingKey& key) {
+        return SameTextAscii(key.Name, name);
+    });
+    return found == kKeys.end() ? nullptr : &*found;
+}
+
+std::optional<std::string_view> ClosestGeneralSettingKey(std::string_view name) {
+    std::optional<std::string_view> closest;
+    // A third of the name's letters (at least two) may be wrong; beyond that the name is not
+    // a misspelling of the key but something else.
+    std::size_t best = std::max<std::size_t>(2, name.size() / 3) + 1;
+    for (const TSettingKey& key : kKeys) {
+        const std::size_t distance = EditDistance(name, key.Name);
+        if (distance < best) {
+            best = distance;
+            closest = key.Name;
+        }
+    }
+    return closest;
+}
+
+TGeneralSettings ReadGeneralSettings(const TSettingsFile& file) {
+    TGeneralSettings settings;
+    for (const TSettingKey& key : kKeys) {
+        // A missing key reads as an empty text, which leaves every key at its default.
+        key.Read(file.ReadString("General", key.Name, ""), settings);
+    }
+    return settings;
+}
+
+std::optional<int32_t> ReadSettingsInteger(std::string_view text) {
+    const auto parsed = ibclient::ParseIntegerText(text);
+    if (!parsed || parsed->Value > INT32_MAX || parsed->Value < INT32_MIN) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(parsed->Value);
+}
+
+std::string GeneralSettingsMarkdown() {
+    std::string list;
+    for (const TSettingKey& key : kKeys) {
+        list += "- `[General] " + std::string(key.Name) +
+                "` (default: " + std::string(key.Default) + "): " + std::string(key.Meaning) + "\n";
+    }
+    return list;
+}
+
+}  // namespace runner
