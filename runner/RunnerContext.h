@@ -5,6 +5,7 @@
 
 #include "runner/GeneralSettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,6 +28,12 @@ struct RunnerContext {
 
     // Section General of the settings file.
     TGeneralSettings Settings;
+
+    // The script of the current database's run (set when it is opened) and the number of the
+    // first line, counting from 1, of the statement being handled, so that what is logged
+    // about a statement can say where it stands.
+    std::string ScriptPath;
+    std::size_t StatementLine = 0;
     logging::TLogger* Log = nullptr;
 
     // True once an error has occurred in this run; never reset. It alone decides SetupStatus.

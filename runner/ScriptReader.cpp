@@ -236,6 +236,7 @@ void TScriptFile::Close() noexcept {
 
 void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
     const std::string path = ScriptPath(context.ExecutablePath, context.FirstArgument);
+    context.ScriptPath = path;
     std::optional<TScriptFile> file;
     try {
         file.emplace(path);
@@ -248,8 +249,9 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
     }
 
     // A statement holding a place that the conversion could not carry over is not handed on.
-    ReadStatements(*file, [&](const std::string& statement, std::size_t /*firstLine*/,
+    ReadStatements(*file, [&](const std::string& statement, std::size_t firstLine,
                               const std::vector<TUnconvertible>& unconvertible) {
+        context.StatementLine = firstLine;
         if (unconvertible.empty()) {
             execute(statement);
             return;

@@ -26,12 +26,12 @@ void RunScript(RunnerContext& context);
 // filename", 4 "Too many open files", 5 "File access denied", 100 "Read beyond end of file",
 // 101 "Disk full", 106 "Invalid numeric input", any other number "I/O error <number>".
 class EInOutError : public ibclient::Exception {
-  public:
+public:
     explicit EInOutError(int32_t errorCode);
     int32_t ErrorCode() const noexcept { return errorCode_; }
     const char* ClassName() const noexcept override { return "EInOutError"; }
 
-  private:
+private:
     int32_t errorCode_;
 };
 
@@ -50,7 +50,7 @@ std::string ScriptPath(const std::string& executablePath, const std::string& fir
 
 // Owns one open file descriptor; closes it when destroyed.
 class FileDescriptor {
-  public:
+public:
     FileDescriptor() noexcept = default;
     explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
@@ -64,7 +64,7 @@ class FileDescriptor {
     int Release() noexcept;
     void Reset() noexcept;
 
-  private:
+private:
     int fd_ = -1;
 };
 
@@ -72,7 +72,7 @@ class FileDescriptor {
 // file that another process holds with an exclusive lock cannot be opened), read line by line
 // from its text in the connection character set (DecodeScript).
 class TScriptFile {
-  public:
+public:
     // Opens an existing regular file; raises EInOutError when that fails (a folder gives
     // "File access denied").
     explicit TScriptFile(const std::string& path);
@@ -93,7 +93,7 @@ class TScriptFile {
     // Closes the file (and so releases its lock); ReadLine then reports the end of the file.
     void Close() noexcept;
 
-  private:
+private:
     // Reads the file to its end (or to its first Ctrl-Z when it is no UTF-16 text) and
     // converts it, once.
     void Load();
@@ -102,8 +102,8 @@ class TScriptFile {
 
     FileDescriptor fd_;
     TScriptText script_;
-    std::size_t next_ = 0;       // first unread byte of script_.Text
-    std::size_t lineNumber_ = 0; // lines returned so far
+    std::size_t next_ = 0;        // first unread byte of script_.Text
+    std::size_t lineNumber_ = 0;  // lines returned so far
     bool loaded_ = false;
     bool closed_ = false;
 };
@@ -126,14 +126,15 @@ using NumberedStatementHandler =
 // Read errors and the errors of `handle` propagate.
 void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle);
 
-// Reads the script of this run and hands every statement to `execute`: at each blank line
-// (a line of nothing but characters of code 32 or less) and once at the end, even with an
+// Reads the script of this run and hands every statement to `execute`, with context.ScriptPath
+// set to the script's path and context.StatementLine to the statement's first line: at each blank
+// line (a line of nothing but characters of code 32 or less) and once at the end, even with an
 // empty statement. A statement holding a character that the conversion to the connection
 // character set could not carry over is not handed on: it is a failed statement
 // (ReportFailedStatement with UnconvertibleMessage), and a declaration holding one raises,
-// since the variable it would set must not silently stay unset. When the script cannot be opened it sets ErrorFlag, logs the level-1
-// " error: coudn't open file " entry, notifies, and returns normally. Read errors and the
-// errors of `execute` propagate.
+// since the variable it would set must not silently stay unset. When the script cannot be opened it
+// sets ErrorFlag, logs the level-1 " error: coudn't open file " entry, notifies, and returns
+// normally. Read errors and the errors of `execute` propagate.
 void RunScriptFile(RunnerContext& context, const StatementExecutor& execute);
 
-} // namespace runner
+}  // namespace runner
