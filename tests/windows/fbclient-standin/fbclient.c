@@ -13,6 +13,8 @@
  *    encoders and decoders convert it;
  *  - database names given as DOS paths ("Z:\...", also "localhost:Z:\...") become the Unix
  *    paths Wine maps them to, other names are re-encoded from the ANSI code page to UTF-8;
+ *  - message text is converted from UTF-8 to the ANSI code page (an operating-system error
+ *    or a file name in it is in the Unix locale's character set);
  *  - isc_que_events is refused: its callback would run on a thread of the Linux library,
  *    outside Wine;
  *  - isc_event_block takes a variable argument list, whose Windows convention differs.
@@ -97,8 +99,6 @@ FORWARD(int, BLOB_get, FB_BLOB_STREAM)
 FORWARD(int, BLOB_put, ISC_SCHAR, FB_BLOB_STREAM)
 FORWARD(ISC_LONG, isc_sqlcode, const S*)
 FORWARD_VOID(isc_sql_interprete, short, ISC_SCHAR*, short)
-FORWARD(ISC_LONG, isc_interprete, ISC_SCHAR*, S**)
-FORWARD(ISC_LONG, fb_interpret, ISC_SCHAR*, unsigned int, const S**)
 FORWARD(ISC_LONG, isc_vax_integer, const ISC_SCHAR*, short)
 FORWARD(ISC_INT64, isc_portable_integer, const ISC_UCHAR*, short)
 FORWARD(ISC_LONG, isc_free, ISC_SCHAR*)
@@ -301,6 +301,40 @@ S WINAPI wrap_isc_create_database(S* status, short name_length, const ISC_SCHAR*
                                     mapped, sizeof mapped);
     if (n < 0) return isc_create_database(status, name_length, name, db, dpb_length, dpb, db_type);
     return isc_create_database(status, (short)n, mapped, db, dpb_length, dpb, db_type);
+}
+
+/* ---- Messages ---------------------------------------------------------------------------- */
+
+/* The Linux library's messages carry text in the Unix locale's character set, UTF-8 here: an
+ * operating-system error in the locale's language, a file name. A Windows client library gives
+ * such text in the ANSI code page. Converted in place (never longer than before); returns the
+ * new length. */
+static ISC_LONG utf8_to_ansi(char* text, ISC_LONG length) {
+    int ascii = 1;
+    for (ISC_LONG i = 0; i < length; ++i)
+        if ((unsigned char)text[i] >= 0x80) ascii = 0;
+    if (ascii) return length;
+    WCHAR wide[1024];
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, (int)length, wide, 1024);
+    if (n <= 0) return length;
+    char ansi[1024];
+    const int m = WideCharToMultiByte(CP_ACP, 0, wide, n, ansi, sizeof ansi, NULL, NULL);
+    if (m <= 0 || m > length) return length;
+    memcpy(text, ansi, (size_t)m);
+    text[m] = '\0';
+    return m;
+}
+
+FB_CHECK(ISC_LONG, fb_interpret, ISC_SCHAR*, unsigned int, const S**)
+ISC_LONG WINAPI wrap_fb_interpret(ISC_SCHAR* buffer, unsigned int size, const S** vector) {
+    const ISC_LONG n = fb_interpret(buffer, size, vector);
+    return n > 0 ? utf8_to_ansi(buffer, n) : n;
+}
+
+FB_CHECK(ISC_LONG, isc_interprete, ISC_SCHAR*, S**)
+ISC_LONG WINAPI wrap_isc_interprete(ISC_SCHAR* buffer, S** vector) {
+    const ISC_LONG n = isc_interprete(buffer, vector);
+    return n > 0 ? utf8_to_ansi(buffer, n) : n;
 }
 
 /* ---- Events ------------------------------------------------------------------------------ */
