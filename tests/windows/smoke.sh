@@ -45,6 +45,8 @@ create_database "$dir/embedded.fdb"
 create_database "localhost:$dir/remote.fdb"
 
 dos() { printf 'Z:%s' "${1//\//\\}"; }
-timeout 300 "$DBU_WINE" "$build/bin/smoke.exe" \
+# With the embedded engine loaded, SIGTERM only shuts the engine down (Firebird's handler), so
+# the time limit ends the program with SIGKILL when SIGTERM has not.
+timeout -k 10 300 "$DBU_WINE" "$build/bin/smoke.exe" \
   "$(dos "$dir/embedded.fdb")" "localhost:$(dos "$dir/remote.fdb")" "localhost:$dir/remote.fdb" \
-  --create "$(dos "$dir/created.fdb")"
+  --create "$(dos "$dir/created.fdb")" --missing "$(dos "$dir/missing.fdb")"

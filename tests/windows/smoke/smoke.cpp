@@ -4,11 +4,11 @@
 // (DATE, NUMERIC and WIN1251 text), a statement cancelled from a second thread, and the
 // date and time codecs with the Windows struct tm.
 //
-//   smoke.exe DATABASE... [--create NEW_DATABASE]
+//   smoke.exe DATABASE... [--create NEW_DATABASE] [--missing MISSING_DATABASE]
 //
 // The databases are dialect 1 with a table SMOKE_ROW (D DATE, N NUMERIC(9,2), S VARCHAR(20))
 // holding one row: 29.02.2024 13:45:07, 12345.67, "Привет, мир". NEW_DATABASE is created and
-// dropped again. Prints one line per check; exits 0 when every check passed.
+// dropped again; attaching MISSING_DATABASE fails with a message naming it in the ANSI code page. Prints one line per check; exits 0 when every check passed.
 #include <windows.h>
 
 #include <chrono>
@@ -348,6 +348,22 @@ void CheckCreateDrop(const std::wstring& name) {
            label + ": isc_create_database made the file at that Windows path; dropped again");
 }
 
+void CheckMissing(const std::wstring& name) {
+    const std::string ansi = Ansi(name);
+    const std::string dpb = Dpb();
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle db = 0;
+    const ISC_STATUS rc = api.isc_attach_database(status, (short)ansi.size(), ansi.c_str(), &db,
+                                                  (short)dpb.size(), dpb.data());
+    const std::string text = ErrorText(status);
+    const std::wstring shown = FromCodePage(CP_ACP, text.data(), (int)text.size());
+    // The folder's name, as the Linux side reports it in the file's Unix path.
+    const std::wstring folder = name.substr(0, name.find_last_of(L"\\"));
+    const std::wstring folder_name = folder.substr(folder.find_last_of(L"\\") + 1);
+    report(rc != 0 && shown.find(L"/" + folder_name + L"/") != std::wstring::npos,
+           Utf8(name) + ": attach fails, the message in the ANSI code page: " + Utf8(shown));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -358,6 +374,10 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::wstring(argv[i]) == L"--create" && i + 1 < argc) {
             CheckCreateDrop(argv[++i]);
+            continue;
+        }
+        if (std::wstring(argv[i]) == L"--missing" && i + 1 < argc) {
+            CheckMissing(argv[++i]);
             continue;
         }
         CheckDatabase(argv[i], first);
