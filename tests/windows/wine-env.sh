@@ -6,6 +6,9 @@
 # default ~/.cache/dbupgrade/wine-prefix). Provides:
 #   wine_prefix_ready   creates the prefix once (wineboot -i) and reuses it afterwards
 #   wine_run EXE ARGS   runs a Windows program in that prefix; exit status is the program's
+#   wine_keep_server S  keeps this prefix's wineserver running S seconds after its last program
+#                       (default 3): each program but the first then starts in about 0.2 s
+#                       instead of 4 (a new wineserver and its services)
 #   wine_stop           ends this prefix's wineserver (and so every program still in it)
 
 : "${DBU_WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/dbupgrade/wine-prefix}"
@@ -46,6 +49,10 @@ wine_prefix_ready() {
 
 wine_run() {
   "$DBU_WINE" "$@"
+}
+
+wine_keep_server() {
+  wineserver -p"$1"
 }
 
 wine_stop() {
