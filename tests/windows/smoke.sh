@@ -16,16 +16,19 @@ cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw
 cmake --build "$build" -j "$(nproc)"
 wine_prefix_ready
 
-cleanup=()
-trap 'for c in "${cleanup[@]}"; do eval "$c"; done' EXIT
-if ! bash "$root/scripts/firebird-server.sh" running; then
-  bash "$root/scripts/firebird-server.sh" start
-  cleanup+=("bash '$root/scripts/firebird-server.sh' stop")
-fi
-
 # The server (user firebird) creates the localhost database, so the folders are open to it.
 work=$(mktemp -d /tmp/dbu-wine-smoke.XXXXXX)
-cleanup+=("rm -rf '$work'")
+started_server=0
+finish() {
+  rm -rf "$work"
+  if [ $started_server = 1 ]; then bash "$root/scripts/firebird-server.sh" stop; fi
+}
+trap finish EXIT
+if ! bash "$root/scripts/firebird-server.sh" running; then
+  bash "$root/scripts/firebird-server.sh" start
+  started_server=1
+fi
+
 dir=$work/Кириллица
 mkdir -p "$dir"
 chmod 777 "$work" "$dir"

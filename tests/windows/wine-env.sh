@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run Windows programs under Wine on this machine.
 #
 # Sets the environment every such run uses: headless (no display), no Wine debug output, the

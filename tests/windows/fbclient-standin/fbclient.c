@@ -38,9 +38,8 @@
 #pragma pop_macro("WIN32")
 #pragma pop_macro("_WIN32")
 
-#include <windef.h>
-#include <winbase.h>
-#include <winnls.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -59,7 +58,7 @@
 #define FB_PARAMS_6(t1, t2, t3, t4, t5, t6) FB_PARAMS_5(t1, t2, t3, t4, t5), t6 a6
 #define FB_PARAMS_7(t1, t2, t3, t4, t5, t6, t7) FB_PARAMS_6(t1, t2, t3, t4, t5, t6), t7 a7
 #define FB_PARAMS_8(t1, t2, t3, t4, t5, t6, t7, t8) FB_PARAMS_7(t1, t2, t3, t4, t5, t6, t7), t8 a8
-#define FB_PARAMS_9(t1, t2, t3, t4, t5, t6, t7, t8, t9) \
+#define FB_PARAMS_9(t1, t2, t3, t4, t5, t6, t7, t8, t9)                                            \
     FB_PARAMS_8(t1, t2, t3, t4, t5, t6, t7, t8), t9 a9
 #define FB_ARGS_1 a1
 #define FB_ARGS_2 FB_ARGS_1, a2
@@ -73,18 +72,18 @@
 
 /* wrap_NAME: the export NAME of fbclient.def. The parameter types listed must be exactly
  * those ibase.h declares, so that no argument is narrowed or widened on the way through. */
-#define FB_CHECK(ret, name, ...)                                                     \
-    _Static_assert(__builtin_types_compatible_p(__typeof__(name), ret(__VA_ARGS__)), \
+#define FB_CHECK(ret, name, ...)                                                                   \
+    _Static_assert(__builtin_types_compatible_p(__typeof__(name), ret(__VA_ARGS__)),               \
                    #name ": the listed signature differs from ibase.h");
-#define FORWARD(ret, name, ...)                                                         \
-    FB_CHECK(ret, name, __VA_ARGS__)                                                    \
-    ret WINAPI wrap_##name(FB_CAT(FB_PARAMS_, FB_NARGS(__VA_ARGS__))(__VA_ARGS__)) {    \
-        return name(FB_CAT(FB_ARGS_, FB_NARGS(__VA_ARGS__)));                          \
+#define FORWARD(ret, name, ...)                                                                    \
+    FB_CHECK(ret, name, __VA_ARGS__)                                                               \
+    ret WINAPI wrap_##name(FB_CAT(FB_PARAMS_, FB_NARGS(__VA_ARGS__))(__VA_ARGS__)) {               \
+        return name(FB_CAT(FB_ARGS_, FB_NARGS(__VA_ARGS__)));                                      \
     }
-#define FORWARD_VOID(name, ...)                                                         \
-    FB_CHECK(void, name, __VA_ARGS__)                                                   \
-    void WINAPI wrap_##name(FB_CAT(FB_PARAMS_, FB_NARGS(__VA_ARGS__))(__VA_ARGS__)) {   \
-        name(FB_CAT(FB_ARGS_, FB_NARGS(__VA_ARGS__)));                                 \
+#define FORWARD_VOID(name, ...)                                                                    \
+    FB_CHECK(void, name, __VA_ARGS__)                                                              \
+    void WINAPI wrap_##name(FB_CAT(FB_PARAMS_, FB_NARGS(__VA_ARGS__))(__VA_ARGS__)) {              \
+        name(FB_CAT(FB_ARGS_, FB_NARGS(__VA_ARGS__)));                                             \
     }
 
 #define S ISC_STATUS
@@ -145,13 +144,17 @@ FORWARD(S, isc_delete_user, S*, const USER_SEC_DATA*)
 FORWARD(S, isc_modify_user, S*, const USER_SEC_DATA*)
 FORWARD(S, isc_service_attach, S*, US, const ISC_SCHAR*, SV*, US, const ISC_SCHAR*)
 FORWARD(S, isc_service_detach, S*, SV*)
-FORWARD(S, isc_service_query, S*, SV*, isc_resv_handle*, US, const ISC_SCHAR*, US,
-        const ISC_SCHAR*, US, ISC_SCHAR*)
+FORWARD(S, isc_service_query, S*, SV*, isc_resv_handle*, US, const ISC_SCHAR*, US, const ISC_SCHAR*,
+        US, ISC_SCHAR*)
 FORWARD(S, isc_service_start, S*, SV*, isc_resv_handle*, US, const ISC_SCHAR*)
 
 FORWARD_VOID(isc_get_client_version, ISC_SCHAR*)
-int WINAPI wrap_isc_get_client_major_version(void) { return isc_get_client_major_version(); }
-int WINAPI wrap_isc_get_client_minor_version(void) { return isc_get_client_minor_version(); }
+int WINAPI wrap_isc_get_client_major_version(void) {
+    return isc_get_client_major_version();
+}
+int WINAPI wrap_isc_get_client_minor_version(void) {
+    return isc_get_client_minor_version();
+}
 
 /* ---- struct tm ------------------------------------------------------------------------- */
 
@@ -185,16 +188,16 @@ static struct tm from_win_tm(const void* in) {
     return t;
 }
 
-#define TM_CODEC(type, decode, encode)                                  \
-    void WINAPI wrap_##decode(const type* value, void* times) {         \
-        struct tm t;                                                    \
-        memset(&t, 0, sizeof t);                                        \
-        decode(value, &t);                                              \
-        to_win_tm(&t, times);                                           \
-    }                                                                   \
-    void WINAPI wrap_##encode(const void* times, type* value) {         \
-        const struct tm t = from_win_tm(times);                         \
-        encode(&t, value);                                              \
+#define TM_CODEC(type, decode, encode)                                                             \
+    void WINAPI wrap_##decode(const type* value, void* times) {                                    \
+        struct tm t;                                                                               \
+        memset(&t, 0, sizeof t);                                                                   \
+        decode(value, &t);                                                                         \
+        to_win_tm(&t, times);                                                                      \
+    }                                                                                              \
+    void WINAPI wrap_##encode(const void* times, type* value) {                                    \
+        const struct tm t = from_win_tm(times);                                                    \
+        encode(&t, value);                                                                         \
     }
 
 TM_CODEC(ISC_QUAD, isc_decode_date, isc_encode_date)
@@ -213,7 +216,8 @@ static int is_local_host(const char* host, size_t length) {
         size_t k = 0;
         while (k < end && names[i][k] != '\0' && (host[k] | 0x20) == names[i][k])
             ++k;
-        if (k == end && names[i][k] == '\0') return 1;
+        if (k == end && names[i][k] == '\0')
+            return 1;
     }
     return 0;
 }
@@ -221,15 +225,18 @@ static int is_local_host(const char* host, size_t length) {
 /* True when the path is one Windows would resolve as a file name: a drive letter, or a
  * relative name with backslashes. Aliases, Unix paths and UNC names are left as they are. */
 static int is_dos_path(const char* path) {
-    if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') return 1;
+    if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':')
+        return 1;
     return path[0] != '\\' && strchr(path, '\\') != NULL;
 }
 
 /* isc_dpb_utf8_filename in a version-1 DPB: the name is UTF-8, not in the ANSI code page. */
 static int dpb_has_utf8_filename(const char* dpb, int length) {
-    if (dpb == NULL || length < 1 || dpb[0] != isc_dpb_version1) return 0;
+    if (dpb == NULL || length < 1 || dpb[0] != isc_dpb_version1)
+        return 0;
     for (int i = 1; i + 1 < length;) {
-        if ((unsigned char)dpb[i] == isc_dpb_utf8_filename) return 1;
+        if ((unsigned char)dpb[i] == isc_dpb_utf8_filename)
+            return 1;
         i += 2 + (unsigned char)dpb[i + 1];
     }
     return 0;
@@ -243,7 +250,8 @@ static int dpb_has_utf8_filename(const char* dpb, int length) {
  * pass the name on as it is. */
 static int map_database_name(const char* name, size_t length, int utf8, char* out, size_t size) {
     char given[1024];
-    if (length >= sizeof given) return -1;
+    if (length >= sizeof given)
+        return -1;
     memcpy(given, name, length);
     given[length] = '\0';
 
@@ -258,7 +266,8 @@ static int map_database_name(const char* name, size_t length, int utf8, char* ou
     const UINT code_page = utf8 ? CP_UTF8 : CP_ACP;
 
     WCHAR wide[1024];
-    if (MultiByteToWideChar(code_page, 0, path, -1, wide, 1024) <= 0) return -1;
+    if (MultiByteToWideChar(code_page, 0, path, -1, wide, 1024) <= 0)
+        return -1;
     char* unix_path = local && is_dos_path(path) ? wine_get_unix_file_name(wide) : NULL;
     if (unix_path != NULL) {
         const size_t total = prefix + strlen(unix_path);
@@ -271,15 +280,19 @@ static int map_database_name(const char* name, size_t length, int utf8, char* ou
         HeapFree(GetProcessHeap(), 0, unix_path);
         return result;
     }
-    if (utf8) return -1;
+    if (utf8)
+        return -1;
     int ascii = 1;
     for (const char* c = given; *c; ++c)
-        if ((unsigned char)*c >= 0x80) ascii = 0;
-    if (ascii) return -1;
+        if ((unsigned char)*c >= 0x80)
+            ascii = 0;
+    if (ascii)
+        return -1;
     memcpy(out, given, prefix);
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, out + prefix, (int)(size - prefix),
-                                      NULL, NULL);
-    if (n <= 0 || prefix + (size_t)n - 1 > 0x7fff) return -1;
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, out + prefix, (int)(size - prefix), NULL, NULL);
+    if (n <= 0 || prefix + (size_t)n - 1 > 0x7fff)
+        return -1;
     return (int)(prefix + (size_t)n - 1);
 }
 
@@ -287,9 +300,10 @@ S WINAPI wrap_isc_attach_database(S* status, short name_length, const ISC_SCHAR*
                                   short dpb_length, const ISC_SCHAR* dpb) {
     char mapped[4096];
     const size_t length = name_length > 0 ? (size_t)name_length : strlen(name);
-    const int n = map_database_name(name, length, dpb_has_utf8_filename(dpb, dpb_length),
-                                    mapped, sizeof mapped);
-    if (n < 0) return isc_attach_database(status, name_length, name, db, dpb_length, dpb);
+    const int n = map_database_name(name, length, dpb_has_utf8_filename(dpb, dpb_length), mapped,
+                                    sizeof mapped);
+    if (n < 0)
+        return isc_attach_database(status, name_length, name, db, dpb_length, dpb);
     return isc_attach_database(status, (short)n, mapped, db, dpb_length, dpb);
 }
 
@@ -297,9 +311,10 @@ S WINAPI wrap_isc_create_database(S* status, short name_length, const ISC_SCHAR*
                                   short dpb_length, const ISC_SCHAR* dpb, short db_type) {
     char mapped[4096];
     const size_t length = name_length > 0 ? (size_t)name_length : strlen(name);
-    const int n = map_database_name(name, length, dpb_has_utf8_filename(dpb, dpb_length),
-                                    mapped, sizeof mapped);
-    if (n < 0) return isc_create_database(status, name_length, name, db, dpb_length, dpb, db_type);
+    const int n = map_database_name(name, length, dpb_has_utf8_filename(dpb, dpb_length), mapped,
+                                    sizeof mapped);
+    if (n < 0)
+        return isc_create_database(status, name_length, name, db, dpb_length, dpb, db_type);
     return isc_create_database(status, (short)n, mapped, db, dpb_length, dpb, db_type);
 }
 
@@ -312,14 +327,18 @@ S WINAPI wrap_isc_create_database(S* status, short name_length, const ISC_SCHAR*
 static ISC_LONG utf8_to_ansi(char* text, ISC_LONG length) {
     int ascii = 1;
     for (ISC_LONG i = 0; i < length; ++i)
-        if ((unsigned char)text[i] >= 0x80) ascii = 0;
-    if (ascii) return length;
+        if ((unsigned char)text[i] >= 0x80)
+            ascii = 0;
+    if (ascii)
+        return length;
     WCHAR wide[1024];
     const int n = MultiByteToWideChar(CP_UTF8, 0, text, (int)length, wide, 1024);
-    if (n <= 0) return length;
+    if (n <= 0)
+        return length;
     char ansi[1024];
     const int m = WideCharToMultiByte(CP_ACP, 0, wide, n, ansi, sizeof ansi, NULL, NULL);
-    if (m <= 0 || m > length) return length;
+    if (m <= 0 || m > length)
+        return length;
     memcpy(text, ansi, (size_t)m);
     text[m] = '\0';
     return m;
@@ -341,8 +360,8 @@ ISC_LONG WINAPI wrap_isc_interprete(ISC_SCHAR* buffer, S** vector) {
 
 /* The Linux library would call the callback from a thread of its own that Wine does not know,
  * where Windows code cannot run: refused with "feature is not supported". */
-S WINAPI wrap_isc_que_events(S* status, DB* db, ISC_LONG* id, short length,
-                             const ISC_UCHAR* events, ISC_EVENT_CALLBACK callback, void* arg) {
+S WINAPI wrap_isc_que_events(S* status, DB* db, ISC_LONG* id, short length, const ISC_UCHAR* events,
+                             ISC_EVENT_CALLBACK callback, void* arg) {
     (void)db, (void)id, (void)length, (void)events, (void)callback, (void)arg;
     static const char reason[] = "isc_que_events is not available in the Wine test client library";
     status[0] = isc_arg_gds;
@@ -360,7 +379,8 @@ S WINAPI wrap_isc_que_events(S* status, DB* db, ISC_LONG* id, short length,
 ISC_LONG CDECL wrap_isc_event_block(ISC_UCHAR** event_buffer, ISC_UCHAR** result_buffer,
                                     ISC_USHORT count, ...) {
     const char* names[15] = {0};
-    if (count > 15) return 0;
+    if (count > 15)
+        return 0;
     __ms_va_list args;
     __ms_va_start(args, count);
     for (unsigned i = 0; i < count; ++i)

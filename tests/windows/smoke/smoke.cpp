@@ -8,7 +8,8 @@
 //
 // The databases are dialect 1 with a table SMOKE_ROW (D DATE, N NUMERIC(9,2), S VARCHAR(20))
 // holding one row: 29.02.2024 13:45:07, 12345.67, "Привет, мир". NEW_DATABASE is created and
-// dropped again; attaching MISSING_DATABASE fails with a message naming it in the ANSI code page. Prints one line per check; exits 0 when every check passed.
+// dropped again; attaching MISSING_DATABASE fails with a message naming it in the ANSI code page.
+// Prints one line per check; exits 0 when every check passed.
 #include <windows.h>
 
 #include <chrono>
@@ -28,9 +29,10 @@ namespace {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 // Entry points beyond the runner's table that the client library is also expected to export.
-#define SMOKE_EXTRA_ENTRY_POINTS(X)                                                           \
-    X(fb_cancel_operation) X(fb_interpret) X(isc_dsql_exec_immed2) X(isc_create_database)    \
-    X(isc_portable_integer) X(isc_get_client_version) X(isc_get_client_major_version)
+#define SMOKE_EXTRA_ENTRY_POINTS(X)                                                                \
+    X(fb_cancel_operation)                                                                         \
+    X(fb_interpret) X(isc_dsql_exec_immed2) X(isc_create_database) X(isc_portable_integer)         \
+        X(isc_get_client_version) X(isc_get_client_major_version)
 
 struct Api {
 #define SMOKE_SLOT(name) decltype(&::name) name = nullptr;
@@ -47,12 +49,15 @@ int failures = 0;
 void report(bool ok, const std::string& what) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
     std::fflush(stdout);
-    if (!ok) ++failures;
+    if (!ok)
+        ++failures;
 }
 
 std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    if (text.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
+                                nullptr);
     std::string out(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), n, nullptr, nullptr);
     return out;
@@ -61,15 +66,18 @@ std::string Utf8(const std::wstring& text) {
 // Text in the ANSI code page (1251 under ru_RU) as the runner hands names and SQL to the
 // library, and back.
 std::string Ansi(const std::wstring& text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    if (text.empty())
+        return {};
+    int n =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
     std::string out(n, '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), out.data(), n, nullptr, nullptr);
     return out;
 }
 
 std::wstring FromCodePage(UINT cp, const char* text, int length) {
-    if (length <= 0) return {};
+    if (length <= 0)
+        return {};
     int n = MultiByteToWideChar(cp, 0, text, length, nullptr, 0);
     std::wstring out(n, L'\0');
     MultiByteToWideChar(cp, 0, text, length, out.data(), n);
@@ -81,7 +89,8 @@ std::string ErrorText(const ISC_STATUS* status) {
     char line[512];
     const ISC_STATUS* p = status;
     while (api.fb_interpret(line, sizeof line, &p) > 0) {
-        if (!text.empty()) text += " / ";
+        if (!text.empty())
+            text += " / ";
         text += line;
     }
     return text;
@@ -89,7 +98,8 @@ std::string ErrorText(const ISC_STATUS* status) {
 
 bool StatusHas(const ISC_STATUS* status, ISC_STATUS code) {
     for (int i = 0; i < ISC_STATUS_LENGTH - 1 && status[i] != isc_arg_end; i += 2)
-        if (status[i] == isc_arg_gds && status[i + 1] == code) return true;
+        if (status[i] == isc_arg_gds && status[i + 1] == code)
+            return true;
     return false;
 }
 
@@ -100,22 +110,26 @@ bool LoadClientLibrary() {
     path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"fbclient.dll";
     HMODULE lib = LoadLibraryW(path.c_str());
     report(lib != nullptr, "LoadLibraryW " + Utf8(path));
-    if (lib == nullptr) return false;
+    if (lib == nullptr)
+        return false;
     std::string missing;
-#define SMOKE_BIND(name)                                                        \
-    api.name = reinterpret_cast<decltype(api.name)>(                              \
-        reinterpret_cast<void*>(GetProcAddress(lib, #name)));                   \
-    if (api.name == nullptr) missing += " " #name;
+#define SMOKE_BIND(name)                                                                           \
+    api.name =                                                                                     \
+        reinterpret_cast<decltype(api.name)>(reinterpret_cast<void*>(GetProcAddress(lib, #name))); \
+    if (api.name == nullptr)                                                                       \
+        missing += " " #name;
     IBCLIENT_REQUIRED_ENTRY_POINTS(SMOKE_BIND)
     SMOKE_BIND(isc_rollback_retaining)
     IBCLIENT_V6_ENTRY_POINTS(SMOKE_BIND)
     SMOKE_EXTRA_ENTRY_POINTS(SMOKE_BIND)
 #undef SMOKE_BIND
     report(missing.empty(), "every entry point exported" + (missing.empty() ? "" : ":" + missing));
-    if (!missing.empty()) return false;
+    if (!missing.empty())
+        return false;
     char version[128] = {};
     api.isc_get_client_version(version);
-    std::printf("     client library: %s (major %d)\n", version, api.isc_get_client_major_version());
+    std::printf("     client library: %s (major %d)\n", version,
+                api.isc_get_client_major_version());
     return true;
 }
 
@@ -154,8 +168,10 @@ struct Connection {
     }
     ~Connection() {
         ISC_STATUS_ARRAY ignored;
-        if (tr) api.isc_rollback_transaction(ignored, &tr);
-        if (db) api.isc_detach_database(ignored, &db);
+        if (tr)
+            api.isc_rollback_transaction(ignored, &tr);
+        if (db)
+            api.isc_detach_database(ignored, &db);
     }
 };
 
@@ -169,13 +185,15 @@ struct Row {
 // SELECT of the one SMOKE_ROW row through prepare, describe, execute and fetch.
 bool SelectRow(Connection& c, Row& row) {
     isc_stmt_handle stmt = 0;
-    if (api.isc_dsql_alloc_statement2(c.status, &c.db, &stmt)) return false;
+    if (api.isc_dsql_alloc_statement2(c.status, &c.db, &stmt))
+        return false;
     std::vector<char> buffer(XSQLDA_LENGTH(3));
     auto* out = reinterpret_cast<XSQLDA*>(buffer.data());
     out->version = SQLDA_VERSION1;
     out->sqln = 3;
     const char sql[] = "SELECT D, N, S FROM SMOKE_ROW";
-    if (api.isc_dsql_prepare(c.status, &c.tr, &stmt, 0, sql, 1, out)) return false;
+    if (api.isc_dsql_prepare(c.status, &c.tr, &stmt, 0, sql, 1, out))
+        return false;
     if (out->sqld != 3 || (out->sqlvar[0].sqltype & ~1) != SQL_TIMESTAMP ||
         (out->sqlvar[1].sqltype & ~1) != SQL_LONG || (out->sqlvar[2].sqltype & ~1) != SQL_VARYING) {
         report(false, "SELECT column types");
@@ -186,10 +204,13 @@ bool SelectRow(Connection& c, Row& row) {
     out->sqlvar[0].sqldata = reinterpret_cast<char*>(&row.d);
     out->sqlvar[1].sqldata = reinterpret_cast<char*>(&row.n);
     out->sqlvar[2].sqldata = text;
-    for (int i = 0; i < 3; ++i) out->sqlvar[i].sqlind = &nulls[i];
+    for (int i = 0; i < 3; ++i)
+        out->sqlvar[i].sqlind = &nulls[i];
     row.n_scale = out->sqlvar[1].sqlscale;
-    if (api.isc_dsql_execute(c.status, &c.tr, &stmt, 1, nullptr)) return false;
-    if (api.isc_dsql_fetch(c.status, &stmt, 1, out) != 0) return false;
+    if (api.isc_dsql_execute(c.status, &c.tr, &stmt, 1, nullptr))
+        return false;
+    if (api.isc_dsql_fetch(c.status, &stmt, 1, out) != 0)
+        return false;
     short length = 0;
     std::memcpy(&length, text, 2);
     row.s = FromCodePage(1251, text + 2, length);
@@ -212,7 +233,8 @@ void CheckDateCodecs(const ISC_TIMESTAMP& value) {
     };
     auto guard_intact = [](const Guarded& g) {
         for (unsigned char b : g.guard)
-            if (b != 0xAA) return false;
+            if (b != 0xAA)
+                return false;
         return true;
     };
     static_assert(sizeof(tm) == 36);
@@ -279,7 +301,8 @@ void CheckCancel(Connection& c, const std::string& label) {
     canceller.join();
     CloseHandle(done);
     char shown[160];
-    std::snprintf(shown, sizeof shown, "%s: fb_cancel_operation ended the statement after %.1f s (%d raised): ",
+    std::snprintf(shown, sizeof shown,
+                  "%s: fb_cancel_operation ended the statement after %.1f s (%d raised): ",
                   label.c_str(), seconds, raised);
     report(rc != 0 && StatusHas(c.status, isc_cancelled) && seconds < 15,
            shown + (rc ? ErrorText(c.status) : std::string("it ran to its end")));
@@ -369,7 +392,8 @@ void CheckMissing(const std::wstring& name) {
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     report(GetACP() == 1251, "ANSI code page " + std::to_string(GetACP()));
-    if (!LoadClientLibrary()) return 1;
+    if (!LoadClientLibrary())
+        return 1;
     bool first = true;
     for (int i = 1; i < argc; ++i) {
         if (std::wstring(argv[i]) == L"--create" && i + 1 < argc) {
