@@ -28,21 +28,21 @@ namespace {
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
-// Entry points beyond the runner's table that the client library is also expected to export.
+// The runner's own table of entry points, and those beyond it that the client library is also
+// expected to export. Two structs, so that an entry point the runner comes to bind as well does
+// not clash.
 #define SMOKE_EXTRA_ENTRY_POINTS(X)                                                                \
     X(fb_cancel_operation)                                                                         \
     X(fb_interpret) X(isc_dsql_exec_immed2) X(isc_create_database) X(isc_portable_integer)         \
         X(isc_get_client_version) X(isc_get_client_major_version)
 
-struct Api {
+struct ExtraEntryPoints {
 #define SMOKE_SLOT(name) decltype(&::name) name = nullptr;
-    IBCLIENT_REQUIRED_ENTRY_POINTS(SMOKE_SLOT)
-    SMOKE_SLOT(isc_rollback_retaining)
-    IBCLIENT_V6_ENTRY_POINTS(SMOKE_SLOT)
     SMOKE_EXTRA_ENTRY_POINTS(SMOKE_SLOT)
 #undef SMOKE_SLOT
 };
-Api api;
+ibclient::ClientEntryPoints api;
+ExtraEntryPoints extra;
 
 int failures = 0;
 
@@ -88,7 +88,7 @@ std::string ErrorText(const ISC_STATUS* status) {
     std::string text;
     char line[512];
     const ISC_STATUS* p = status;
-    while (api.fb_interpret(line, sizeof line, &p) > 0) {
+    while (extra.fb_interpret(line, sizeof line, &p) > 0) {
         if (!text.empty())
             text += " / ";
         text += line;
@@ -113,23 +113,27 @@ bool LoadClientLibrary() {
     if (lib == nullptr)
         return false;
     std::string missing;
-#define SMOKE_BIND(name)                                                                           \
-    api.name =                                                                                     \
-        reinterpret_cast<decltype(api.name)>(reinterpret_cast<void*>(GetProcAddress(lib, #name))); \
-    if (api.name == nullptr)                                                                       \
+#define SMOKE_BIND(table, name)                                                                    \
+    table.name = reinterpret_cast<decltype(table.name)>(                                           \
+        reinterpret_cast<void*>(GetProcAddress(lib, #name)));                                      \
+    if (table.name == nullptr)                                                                     \
         missing += " " #name;
-    IBCLIENT_REQUIRED_ENTRY_POINTS(SMOKE_BIND)
-    SMOKE_BIND(isc_rollback_retaining)
-    IBCLIENT_V6_ENTRY_POINTS(SMOKE_BIND)
-    SMOKE_EXTRA_ENTRY_POINTS(SMOKE_BIND)
+#define SMOKE_BIND_RUNNER(name) SMOKE_BIND(api, name)
+#define SMOKE_BIND_EXTRA(name) SMOKE_BIND(extra, name)
+    IBCLIENT_REQUIRED_ENTRY_POINTS(SMOKE_BIND_RUNNER)
+    SMOKE_BIND_RUNNER(isc_rollback_retaining)
+    IBCLIENT_V6_ENTRY_POINTS(SMOKE_BIND_RUNNER)
+    SMOKE_EXTRA_ENTRY_POINTS(SMOKE_BIND_EXTRA)
+#undef SMOKE_BIND_EXTRA
+#undef SMOKE_BIND_RUNNER
 #undef SMOKE_BIND
     report(missing.empty(), "every entry point exported" + (missing.empty() ? "" : ":" + missing));
     if (!missing.empty())
         return false;
     char version[128] = {};
-    api.isc_get_client_version(version);
+    extra.isc_get_client_version(version);
     std::printf("     client library: %s (major %d)\n", version,
-                api.isc_get_client_major_version());
+                extra.isc_get_client_major_version());
     return true;
 }
 
@@ -288,7 +292,7 @@ void CheckCancel(Connection& c, const std::string& label) {
     std::thread canceller([&] {
         ISC_STATUS_ARRAY status;
         while (WaitForSingleObject(done, 1000) == WAIT_TIMEOUT && raised < 30) {
-            api.fb_cancel_operation(status, &c.db, fb_cancel_raise);
+            extra.fb_cancel_operation(status, &c.db, fb_cancel_raise);
             ++raised;
         }
     });
@@ -360,8 +364,8 @@ void CheckCreateDrop(const std::wstring& name) {
     const std::string dpb = Dpb();
     ISC_STATUS_ARRAY status{};
     isc_db_handle db = 0;
-    if (api.isc_create_database(status, (short)ansi.size(), ansi.c_str(), &db, (short)dpb.size(),
-                                dpb.data(), 0)) {
+    if (extra.isc_create_database(status, (short)ansi.size(), ansi.c_str(), &db, (short)dpb.size(),
+                                  dpb.data(), 0)) {
         report(false, label + ": isc_create_database: " + ErrorText(status));
         return;
     }
