@@ -20,8 +20,9 @@ namespace platform {
 // can open it for writing meanwhile.
 class ReadLockedFile {
 public:
-    // Opens an existing regular file; raises EInOutError when that fails (a folder gives
-    // 5 "File access denied").
+    // Opens an existing file; raises EInOutError when that fails. A folder gives 5 "File
+    // access denied", and so does, on Windows, anything but a file on a disk (POSIX opens a
+    // FIFO without waiting and reads it as a file).
     explicit ReadLockedFile(const std::string& path);
     ReadLockedFile(ReadLockedFile&& other) noexcept;
     ReadLockedFile& operator=(ReadLockedFile&& other) noexcept;

@@ -11,7 +11,8 @@ namespace platform {
 
 // Patterns use the elements of the date-time formatter: d dd ddd dddd, m mm mmm mmmm, yy yyyy,
 // h hh, n nn, s ss, AMPM, "/" for the date separator, ":" for the time separator, quoted text.
-// Texts (names, AM/PM strings) are UTF-8.
+// Texts (names, AM/PM strings) are UTF-8 on Windows; on POSIX they are in the locale's code
+// set, which is UTF-8 under a UTF-8 locale.
 struct TFormatSettings {
     char DecimalSeparator = '.';
     char DateSeparator = '/';
