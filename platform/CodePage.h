@@ -13,6 +13,10 @@ namespace platform {
 // The Unicode forms that text is converted from.
 enum class UnicodeForm { Utf8, Utf16LE, Utf16BE };
 
+// The length of the well-formed character of `form` at the start of `text` (one to four bytes
+// of UTF-8, two or four of UTF-16), its value in `codePoint`; 0 when there is none.
+std::size_t DecodeCharacter(std::string_view text, UnicodeForm form, char32_t& codePoint) noexcept;
+
 // One place of the source that has no Windows-1251 form: a character that code page lacks, or
 // (Malformed) a code unit that is no character of the source form.
 struct TUnmappedPlace {

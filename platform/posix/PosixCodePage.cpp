@@ -61,20 +61,6 @@ const char* IconvName(UnicodeForm form) noexcept {
     return "UTF-8";
 }
 
-// The length of the well-formed character of `form` at the start of `text` (its value in
-// `codePoint`); 0 when there is none.
-std::size_t CharLength(std::string_view text, UnicodeForm form, char32_t& codePoint) noexcept {
-    switch (form) {
-    case UnicodeForm::Utf16LE:
-        return DecodeUtf16(text, ByteOrder::LittleEndian, codePoint);
-    case UnicodeForm::Utf16BE:
-        return DecodeUtf16(text, ByteOrder::BigEndian, codePoint);
-    case UnicodeForm::Utf8:
-        break;
-    }
-    return DecodeUtf8(text, codePoint);
-}
-
 }  // namespace
 
 std::string UnicodeToWindows1251(std::string_view source, UnicodeForm from,
@@ -101,7 +87,7 @@ std::string UnicodeToWindows1251(std::string_view source, UnicodeForm from,
         TUnmappedPlace place;
         place.SourceOffset = consumed;
         place.TextOffset = written;
-        const std::size_t length = CharLength(source.substr(consumed), from, place.CodePoint);
+        const std::size_t length = DecodeCharacter(source.substr(consumed), from, place.CodePoint);
         place.Malformed = length == 0;
         if (place.Malformed) {
             place.CodePoint = 0;

@@ -110,23 +110,6 @@ bool AppendUnderLock(const std::string& path, std::string_view entry, bool& wait
     return true;
 }
 
-FileLock::FileLock(FileLock&& other) noexcept
-    : handle_(other.handle_), heldByAnother_(other.heldByAnother_),
-      errorNumber_(other.errorNumber_) {
-    other.handle_ = -1;
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = other.handle_;
-        heldByAnother_ = other.heldByAnother_;
-        errorNumber_ = other.errorNumber_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 FileLock FileLock::TryLock(const std::string& path) {
     FileLock lock;
     // Read access suffices for flock; the file is created when missing, never truncated, and

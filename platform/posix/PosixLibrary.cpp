@@ -51,21 +51,6 @@ std::string LastDlError(const char* fallback) {
 
 }  // namespace
 
-Library::Library(Library&& other) noexcept
-    : handle_(other.handle_), error_(std::move(other.error_)) {
-    other.handle_ = nullptr;
-}
-
-Library& Library::operator=(Library&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = other.handle_;
-        error_ = std::move(other.error_);
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
 Library Library::Load(const std::string& name) {
     Library library;
     ::dlerror();  // clear an earlier error so the text below belongs to this load

@@ -6,6 +6,7 @@
 #include "platform/Unicode.h"
 #include "platform/windows/WindowsText.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -49,18 +50,6 @@ const Table& Windows1251() {
     return table;
 }
 
-std::size_t CharLength(std::string_view text, UnicodeForm form, char32_t& codePoint) noexcept {
-    switch (form) {
-    case UnicodeForm::Utf16LE:
-        return DecodeUtf16(text, ByteOrder::LittleEndian, codePoint);
-    case UnicodeForm::Utf16BE:
-        return DecodeUtf16(text, ByteOrder::BigEndian, codePoint);
-    case UnicodeForm::Utf8:
-        break;
-    }
-    return DecodeUtf8(text, codePoint);
-}
-
 }  // namespace
 
 std::string UnicodeToWindows1251(std::string_view source, UnicodeForm from,
@@ -71,7 +60,7 @@ std::string UnicodeToWindows1251(std::string_view source, UnicodeForm from,
     text.reserve(source.size() / unitSize);
     for (std::size_t at = 0; at < source.size();) {
         char32_t codePoint = 0;
-        const std::size_t length = CharLength(source.substr(at), from, codePoint);
+        const std::size_t length = DecodeCharacter(source.substr(at), from, codePoint);
         if (length != 0) {
             if (const auto it = table.fromUnicode.find(codePoint); it != table.fromUnicode.end()) {
                 text += it->second;

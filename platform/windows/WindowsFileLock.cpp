@@ -132,23 +132,6 @@ bool AppendUnderLock(const std::string& path, std::string_view entry, bool& wait
     }
 }
 
-FileLock::FileLock(FileLock&& other) noexcept
-    : handle_(other.handle_), heldByAnother_(other.heldByAnother_),
-      errorNumber_(other.errorNumber_) {
-    other.handle_ = -1;
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = other.handle_;
-        heldByAnother_ = other.heldByAnother_;
-        errorNumber_ = other.errorNumber_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 FileLock FileLock::TryLock(const std::string& path) {
     FileLock lock;
     FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS,

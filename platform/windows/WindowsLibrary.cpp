@@ -89,21 +89,6 @@ std::string RegisteredFirebirdFolder() {
 
 }  // namespace
 
-Library::Library(Library&& other) noexcept
-    : handle_(other.handle_), error_(std::move(other.error_)) {
-    other.handle_ = nullptr;
-}
-
-Library& Library::operator=(Library&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = other.handle_;
-        error_ = std::move(other.error_);
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
 Library Library::Load(const std::string& name) {
     Library library;
     const QuietErrorMode quiet;
