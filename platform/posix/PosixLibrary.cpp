@@ -44,9 +44,13 @@ void UseUtf8CharacterType() {
     std::setlocale(LC_CTYPE, previous.c_str());
 }
 
+// The text of the last dlopen or dlsym failure. The C library keeps that text in a buffer
+// of the thread's own until dlerror is called once more, which frees it.
 std::string LastDlError(const char* fallback) {
     const char* const error = ::dlerror();
-    return error != nullptr ? error : fallback;
+    std::string text = error != nullptr ? error : fallback;
+    ::dlerror();
+    return text;
 }
 
 }  // namespace
