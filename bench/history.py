@@ -4,10 +4,10 @@
 The same inserts run on fresh copies of one template database (as in compare.py: dialect 1,
 WIN1251, forced writes off), embedded and over localhost, at two script sizes; the cost of one
 statement is the difference of the median times divided by the difference of the sizes, which
-leaves out start-up, attach and the creation of the history table. Three programs' worth of
-runs alternate run by run: without a history table ("plain"), with one on a fresh copy
-("history": every statement looked up, recorded and executed), and a second run over that same
-copy ("rerun": every statement found and skipped). Each run is checked (exit code, SetupStatus,
+leaves out start-up, attach and the creation of the history table. Three kinds of run take
+turns: without a history table ("plain"), with one on a fresh copy ("history": every statement
+recorded and executed), and a second run over that same copy ("rerun": every statement found
+and skipped). Each run is checked (exit code, SetupStatus,
 the rows of T and of the history table). Prints the table with the ratios history / plain and
 rerun / plain and writes history.csv.
 """

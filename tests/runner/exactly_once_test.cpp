@@ -1,6 +1,7 @@
 // Each statement exactly once, with real processes around a run: a commit whose answer is lost
 // with the connection (a relay that passes the commit on to a server of the test's own and
 // then cuts the runner off), and two runs of the same setup started together.
+#include "runner/Text.h"
 #include "tests/runner/FaultProcessFixture.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,42 @@ TEST_F(FaultProcess, CommitInDoubtIsSettledByTheHistoryTable) {
                 << text;
         }
     }
+}
+
+// The row of a statement whose transaction is still ending is waited for. Another connection
+// has applied the counting update and written its row, and has not committed yet (as a commit
+// that the server is still finishing): the runner's row waits for the key and fails after the
+// lock time-out; on the new connection the look-up for the row waits for that transaction as
+// well, which then commits. The statement counts as applied (level 5) and does not run again.
+TEST_F(FaultProcess, RowOfATransactionStillEndingIsWaitedFor) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const std::string db = "localhost:" + Database("waited.fdb");
+    const std::string general = "HistoryTable=DBU_HISTORY\r\nLockTimeout=5\r\n";
+    Prepare({db}, {kInsert1}, 5, general);  // makes the table
+    ASSERT_EQ(Start()->Wait(60s), std::optional<int>(0)) << ReadFile(log);
+    Prepare({db}, {kInsert1, kCounted}, 5, general);
+
+    Connection other(db);
+    testsupport::ExecSQL(other.db, other.tr, kCounted);
+    testsupport::ExecSQL(other.db, other.tr,
+                         "INSERT INTO DBU_HISTORY (STATEMENT_HASH, OCCURRENCE, FIRST_LINE, "
+                         "SCRIPT_FILE, APPLIED_AT, STATEMENT_TEXT) VALUES ('" +
+                             runner::HexHash(kCounted) + "', 1, 3, 'other.sql', 'NOW', '" +
+                             kCounted + "')");
+    Connection watcher(db);
+    auto runner = Start();
+    ASSERT_NE(WaitingAttachment(watcher, "SELECT STATEMENT_TEXT"), 0) << ReadFile(log);
+    other.tr.Commit();
+    ASSERT_EQ(runner->Wait(60s), std::optional<int>(0)) << ReadFile(log);
+    watcher.tr.Commit();
+
+    const std::string text = ReadFile(log).substr(runnertest::kEarlierEntry.size());
+    EXPECT_EQ(Occurrences(text, "level 1:"), 0u) << text;
+    EXPECT_EQ(Occurrences(text, " before the error, not run again: \r\n" + kCounted), 1u) << text;
+    EXPECT_EQ(Settings(), NewSettings("Continue"));
+    EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|1", "1|<null>"}));
 }
 
 // Two runs of the same setup started together while a row lock holds the first one's update
