@@ -27,8 +27,8 @@ struct RunnerContext;
 // creation fails half-way.
 class TScriptRun {
 public:
-    // Creates the three objects and binds the statement object (with ParamCheck off) and the
-    // query object to `transaction`, and so to its default database.
+    // Creates the objects and binds the statement object (with ParamCheck off), the query
+    // object and the history to `transaction`, and so to its default database.
     explicit TScriptRun(ibclient::TIBTransaction& transaction);
     ~TScriptRun();
     TScriptRun(const TScriptRun&) = delete;
