@@ -2,6 +2,7 @@
 #include "runner/GeneralSettings.h"
 
 #include "ibclient/TextFormat.h"
+#include "runner/History.h"
 #include "runner/Settings.h"
 #include "runner/Text.h"
 
@@ -22,6 +23,20 @@ bool ReadInteger(std::string_view text, TGeneralSettings& settings) {
         settings.*Member = *value;
     }
     return value.has_value();
+}
+
+// Stores the text into `Member`: every text is a value.
+template <std::string TGeneralSettings::*Member>
+bool ReadText(std::string_view text, TGeneralSettings& settings) {
+    settings.*Member = text;
+    return true;
+}
+
+// Stores the history table's name as written; valid when it is empty (no table) or a name the
+// table may have.
+bool ReadHistoryTable(std::string_view text, TGeneralSettings& settings) {
+    settings.HistoryTable = text;
+    return text.empty() || IsHistoryTableName(text);
 }
 
 constexpr std::array kKeys{
@@ -45,6 +60,26 @@ constexpr std::array kKeys{
                 "seconds that reaching the server may take, passed to every attach as its "
                 "connect timeout. 0 or negative: the client library's default.",
                 ReadInteger<&TGeneralSettings::ConnectTimeout>},
+    TSettingKey{"HistoryTable", "none",
+                "is no table name (a letter, then letters, digits, _ or $, at most 27)",
+                "the table in each database in which the runner records every statement that "
+                "it applies, and finds the statements applied before (see \"History table\"); "
+                "it is created when missing. A letter, then letters, digits, `_` or `$`, at "
+                "most 27 in all; any other value fails every database.",
+                ReadHistoryTable},
+    TSettingKey{"User", "`ISC_USER`, else SYSDBA", "",
+                "the user that every database is attached as; see \"The connection's user\" "
+                "for how `User`, `Password` and the environment variables `ISC_USER` and "
+                "`ISC_PASSWORD` decide it.",
+                ReadText<&TGeneralSettings::User>},
+    TSettingKey{"Password", "`ISC_PASSWORD`, else the built-in one", "",
+                "that user's password: passed to the client library only, never logged or "
+                "written anywhere. `dbupgrade-check --settings` warns when a settings file that "
+                "holds one may be read by other users.",
+                ReadText<&TGeneralSettings::Password>},
+    TSettingKey{"Role", "none", "",
+                "the SQL role that the connection takes; the user must have been granted it.",
+                ReadText<&TGeneralSettings::Role>},
 };
 
 // The number of single-letter insertions, deletions and changes that turn `a` into `b`,

@@ -7,6 +7,7 @@
 #include "logging/Logger.h"
 #include "runner/Connection.h"
 #include "runner/Paths.h"
+#include "runner/RunLock.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptReader.h"
 #include "runner/Settings.h"
@@ -182,6 +183,14 @@ int RunMainSequence(RunnerContext& context) {
     databaseList = std::move(settings.DatabaseList);
     const std::string logPath = ChangeFileExt(context.ExecutablePath, ".log");
     RunLogger logger(context, logPath);
+
+    // A second run of the same setup touches nothing: the first one's work and outcome stand.
+    const std::optional<TRunLock> runLock = TRunLock::TryAcquire(settingsPath);
+    if (!runLock) {
+        context.LogMessage(kErrorLevel, " error: another run of this setup is in progress (" +
+                                            settingsPath + ")");
+        return 1;
+    }
 
     if (settings.DatabaseListCut) {
         // Databases left out of the list are not upgraded: that must not read as success.

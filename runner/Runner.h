@@ -40,7 +40,9 @@ int32_t ParseDebugMode(std::string_view text);
 std::string_view EntryValue(std::string_view entry);
 
 // The whole run for `context` (ExecutablePath and FirstArgument filled in). Returns the exit
-// code: 0 on an orderly end, 1 when SetupStatus could not be written (logged at level 1).
+// code: 0 on an orderly end, 1 when SetupStatus could not be written (logged at level 1) and
+// 1 when another run of the same settings file is in progress (logged at level 1; this run
+// then touches no database and no settings value).
 // An error that escapes the sequence propagates after the clean-up steps around it ran.
 int RunMainSequence(RunnerContext& context);
 

@@ -23,8 +23,13 @@ constexpr int32_t kProgressLevel = 5;
 // attachment is dropped, and a server that went away is waited for), start a transaction,
 // run the statement again and commit. The disconnect has unprepared the
 // statement, so it is prepared anew on the new attachment from the text it already holds.
-// True when it succeeded; any error, whatever its kind, counts as a failed retry.
-bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
+// With a history table, the statement's row is looked for on the new connection first: found,
+// the failed attempt was committed after all (its commit's answer was lost), and the
+// statement is not run again. True when it succeeded or was found so; any error, whatever its
+// kind, counts as a failed retry.
+bool Retry(RunnerContext& context, ibclient::TIBSQL& sql, THistory& history,
+           const TStatementKey& key, const std::string& statement, const std::string& error,
+           bool commitInDoubt) noexcept {
     ibclient::TIBTransaction& transaction = *context.Transaction;
     try {
         try {
@@ -34,7 +39,11 @@ bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
             // detach; it has been dropped, and the reconnect attaches anew.
         }
         Reconnect(context);
+        if (history.SettledAfterFailure(context, key, statement, error, commitInDoubt)) {
+            return true;
+        }
         transaction.Start();
+        history.Record(context, key);
         sql.RunStatement();
         transaction.Commit();
         return true;
@@ -52,9 +61,11 @@ TScriptRun::TScriptRun(ibclient::TIBTransaction& transaction) {
     statement_->SetTransaction(&transaction);
     statement_->SetParamCheck(false);
     query_->SetTransaction(&transaction);
+    history_ = std::make_unique<THistory>(transaction);
 }
 
 TScriptRun::~TScriptRun() {
+    history_.reset();
     variables_.reset();
     statement_.reset();
     query_.reset();
@@ -105,6 +116,8 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
         return;
     }
 
+    THistory& history = run.History();
+    const TStatementKey key = history.NextKey(trimmed);
     ibclient::TIBSQL& sql = run.Statement();
     ibclient::TIBTransaction& transaction = *context.Transaction;
     sql.CloseCursor();
@@ -113,16 +126,22 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     sql.SQL().SetText(SubstituteVariables(statement, run.Variables()));
 
     std::optional<std::string> firstError;
+    bool commitInDoubt = false;
     try {
+        if (history.SkipApplied(context, key, statement)) {
+            return;
+        }
         // The log shows the statement as written, with its @name references.
         context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
+        history.Record(context, key);
         sql.RunStatement();
         transaction.Commit();
     } catch (const ibclient::Exception& e) {
         firstError = e.Message();
+        commitInDoubt = dynamic_cast<const ibclient::EIBCommitInDoubt*>(&e) != nullptr;
     }
 
-    if (firstError && !Retry(context, sql)) {
+    if (firstError && !Retry(context, sql, history, key, statement, *firstError, commitInDoubt)) {
         // The first attempt's message: the retry's own failure (often the same error, or a
         // consequence of the reconnect) says less about what is wrong with the statement.
         ReportFailedStatement(context, statement, *firstError);
