@@ -8,6 +8,7 @@
 #include "platform/windows/WindowsText.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace platform {
 
@@ -173,17 +174,35 @@ namespace {
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// A temporary file beside the target, made with `attributes`; removed again unless it took
-// the target's place.
+// The access rules (DACL) of the file at `path` as a self-relative security descriptor; empty
+// when they cannot be read.
+std::vector<char> AccessRulesOf(const std::wstring& path) {
+    DWORD size = 0;
+    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> descriptor(size);
+    if (size == 0 || !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                                       size, &size)) {
+        descriptor.clear();
+    }
+    return descriptor;
+}
+
+// A temporary file beside the target, made with `attributes` and, when given, the access rules
+// in `descriptor`; removed again unless it took the target's place.
 class TempFile {
 public:
-    TempFile(const std::string& target, DWORD attributes) {
+    TempFile(const std::string& target, DWORD attributes, std::vector<char> descriptor = {}) {
+        // The copy of an existing file gets that file's access rules from the start: a file
+        // that others may not read (one that holds a password) must not be readable on the
+        // way, where another user could open it and read what is written into it later.
+        SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor.data(), FALSE};
         const std::string folder = ExtractFilePath(target);
         const std::string base = target.substr(folder.size());
         for (int attempt = 0; attempt < 100 && !file_.IsValid(); ++attempt) {
             path_ = Wide(folder + "." + base + ".tmp-" + std::to_string(GetCurrentProcessId()) +
                          "-" + std::to_string(attempt));
-            file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, 0,
+                                           descriptor.empty() ? nullptr : &security, CREATE_NEW,
                                            attributes, nullptr));
             if (!file_.IsValid() && GetLastError() != ERROR_FILE_EXISTS) {
                 break;
@@ -331,7 +350,7 @@ ReplaceOutcome ReplaceFileContent(const std::string& path,
     if (identity.links == 1 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         // The attributes are given to the new file too: Wine's ReplaceFileW does not keep them.
         const DWORD kept = attributes & kKeptAttributes;
-        TempFile temp(path, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+        TempFile temp(path, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, AccessRulesOf(target));
         if (temp.Opened()) {
             if (!temp.Write(updated)) {
                 return ReplaceOutcome::NotWritten;
