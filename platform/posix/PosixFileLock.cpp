@@ -110,37 +110,4 @@ bool AppendUnderLock(const std::string& path, std::string_view entry, bool& wait
     return true;
 }
 
-FileLock FileLock::TryLock(const std::string& path) {
-    FileLock lock;
-    // Read access suffices for flock; the file is created when missing, never truncated, and
-    // opening never waits on a FIFO.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) {
-        lock.errorNumber_ = FileErrorNumber(errno);
-        return lock;
-    }
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        lock.heldByAnother_ = errno == EWOULDBLOCK;
-        lock.errorNumber_ = FileErrorNumber(errno);
-        ::close(fd);
-        return lock;
-    }
-    lock.handle_ = fd;
-    return lock;
-}
-
-bool FileLock::IsHeld() const noexcept {
-    return handle_ >= 0;
-}
-
-void FileLock::Release() noexcept {
-    if (handle_ >= 0) {
-        ::close(static_cast<int>(handle_));  // drops the lock
-        handle_ = -1;
-    }
-}
-
 }  // namespace platform

@@ -132,35 +132,4 @@ bool AppendUnderLock(const std::string& path, std::string_view entry, bool& wait
     }
 }
 
-FileLock FileLock::TryLock(const std::string& path) {
-    FileLock lock;
-    FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        lock.errorNumber_ = FileErrorNumber(static_cast<int>(GetLastError()));
-        return lock;
-    }
-    if (!TryLockByte(file.Get(), kRunLockOffsetLow)) {
-        const DWORD error = GetLastError();
-        lock.heldByAnother_ = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
-        lock.errorNumber_ = FileErrorNumber(static_cast<int>(error));
-        return lock;
-    }
-    lock.handle_ = reinterpret_cast<std::intptr_t>(file.Release());
-    return lock;
-}
-
-bool FileLock::IsHeld() const noexcept {
-    return handle_ != -1;
-}
-
-void FileLock::Release() noexcept {
-    if (handle_ != -1) {
-        const auto file = reinterpret_cast<HANDLE>(handle_);
-        UnlockByte(file, kRunLockOffsetLow);
-        CloseHandle(file);
-        handle_ = -1;
-    }
-}
-
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include "platform/Library.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/RunLock.h"
 
 #include <fstream>
 #include <iterator>
@@ -110,10 +111,9 @@ int Append(const std::vector<std::string>& arguments) {
     return 0;
 }
 
-// trylock PATH: 0 when the lock was taken, 1 when another holder has it, 2 otherwise.
+// trylock PATH: 0 when the run lock of PATH was taken, 1 when another holder has it.
 int TryLock(const std::vector<std::string>& arguments) {
-    const platform::FileLock lock = platform::FileLock::TryLock(arguments[3]);
-    return lock.IsHeld() ? 0 : lock.HeldByAnother() ? 1 : 2;
+    return platform::RunLock::TryAcquire(arguments[3]) ? 0 : 1;
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
-// File locks between processes: entries appended by two processes at once stay whole, and the
-// exclusive lock of a run keeps a second holder out, in this process and in another, but no
-// reader.
+// Locks between processes: entries appended by two processes at once stay whole, and the lock
+// of a run keeps a second holder of the same file out, in this process and in another.
 #include "tests/platform/TestHost.h"
 
 #include "platform/FileLock.h"
+#include "platform/RunLock.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -40,28 +41,20 @@ TEST(AppendUnderLock, TwoProcessesKeepEveryEntryWhole) {
     EXPECT_EQ(next["second"], kEntries);
 }
 
-TEST(FileLock, OneHolderAtATimeAndReadersStayIn) {
+TEST(RunLock, OneHolderAtATimePerFile) {
     const TempFolder dir;
-    const std::string path = dir.File("dbupgrade.ini.lock");
-    platform::FileLock held = platform::FileLock::TryLock(path);
-    ASSERT_TRUE(held.IsHeld());
+    const std::string path = dir.File("dbupgrade.ini");
+    std::optional<platform::RunLock> held = platform::RunLock::TryAcquire(path);
+    ASSERT_TRUE(held.has_value());
 
-    const platform::FileLock again = platform::FileLock::TryLock(path);
-    EXPECT_FALSE(again.IsHeld());
-    EXPECT_TRUE(again.HeldByAnother());
+    // The same file under another name, in this process and in another; the file need not
+    // exist, nor its folder be writable.
+    EXPECT_FALSE(platform::RunLock::TryAcquire(Utf8(Fs(dir.Path()) / "." / "dbupgrade.ini")));
     EXPECT_EQ(RunChild(SelfPath(), {"--child", "trylock", path}), 1);
-    WriteBytes(dir.File("other"), "content");
-    const platform::FileLock other = platform::FileLock::TryLock(dir.File("other"));
-    EXPECT_TRUE(other.IsHeld());
-    EXPECT_EQ(ReadBytes(dir.File("other")), "content");
+    EXPECT_TRUE(platform::RunLock::TryAcquire(dir.File("other.ini")));
 
-    held.Release();
+    held.reset();
     EXPECT_EQ(RunChild(SelfPath(), {"--child", "trylock", path}), 0);
-
-    const platform::FileLock nowhere = platform::FileLock::TryLock(dir.File("no folder/x.lock"));
-    EXPECT_FALSE(nowhere.IsHeld());
-    EXPECT_FALSE(nowhere.HeldByAnother());
-    EXPECT_NE(nowhere.ErrorNumber(), 0);
 }
 
 }  // namespace
