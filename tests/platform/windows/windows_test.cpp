@@ -1,10 +1,12 @@
 // What only Windows has: the file attributes that a replacement keeps, a replacement that
-// Windows refuses, the sharing of the script, the Firebird instance that its installer
-// registers, and the active code page (1251 under Wine's ru_RU.UTF-8).
+// Windows refuses, the sharing of the script, the log's lock past its content, the Firebird
+// instance that its installer registers, and the active code page (1251 under Wine's
+// ru_RU.UTF-8).
 #include "tests/platform/TestHost.h"
 
 #include "platform/CodePage.h"
 #include "platform/Errors.h"
+#include "platform/FileLock.h"
 #include "platform/Files.h"
 #include "platform/Library.h"
 
@@ -78,6 +80,31 @@ TEST(WindowsReadLockedFile, WritersAreShutOutBothWays) {
         EXPECT_EQ(error.Message(), "File access denied");
     }
     CloseHandle(writer);
+}
+
+TEST(WindowsAppendUnderLock, WaitsOnceForAStuckHolderAndKeepsNoReaderOut) {
+    const TempFolder dir;
+    const std::string log = dir.File("dbupgrade.log");
+    WriteBytes(log, "old\r\n");
+    // Another appender holding the lock: the byte that every appender locks (0x4000000000000000,
+    // far beyond any content).
+    const HANDLE holder = CreateFileW(Wide(log).c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    OVERLAPPED at{};
+    at.OffsetHigh = 0x40000000;
+    ASSERT_TRUE(
+        LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+
+    bool waitForLock = true;
+    EXPECT_TRUE(platform::AppendUnderLock(log, "first\r\n", waitForLock));
+    EXPECT_FALSE(waitForLock) << "the wait ran out, and is not waited again";
+    EXPECT_TRUE(platform::AppendUnderLock(log, "second\r\n", waitForLock));
+    EXPECT_EQ(ReadBytes(log), "old\r\nfirst\r\nsecond\r\n");
+
+    UnlockFileEx(holder, 0, 1, 0, &at);
+    CloseHandle(holder);
 }
 
 TEST(WindowsClientLibrary, RegisteredFirebirdInstance) {
