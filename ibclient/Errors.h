@@ -157,6 +157,11 @@ StatusEntry* StatusVector();
 // EIBInterBaseError (or EIBInterBaseRoleError for SQL code -551).
 [[noreturn]] void RaiseStatusError();
 
+// The texts that the client library derives from the status vector `vector` (of any length,
+// ended by its end marker), one line each, joined by CR LF: the status text part of
+// RaiseStatusError's message.
+std::string StatusTexts(const StatusEntry* vector);
+
 // The check applied to every client call's result: raises through RaiseStatusError when
 // `raiseOnError` is set and the result is greater than 0; returns the result.
 StatusEntry CheckStatus(StatusEntry result, bool raiseOnError);
