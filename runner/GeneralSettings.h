@@ -14,6 +14,13 @@ namespace runner {
 
 class TSettingsFile;
 
+// What the runner does with the rest of a database's script after a statement has failed its
+// retry.
+enum class TOnError {
+    Continue,  // run the next statement
+    Stop,      // skip the rest of that database's script
+};
+
 // The values of section General as the run uses them; every member starts at its default.
 struct TGeneralSettings {
     // The log threshold.
@@ -26,6 +33,8 @@ struct TGeneralSettings {
     // Seconds an attach may take to reach the server (0 or less: the client library's
     // default).
     int32_t ConnectTimeout = 0;
+    // What follows a statement that failed its retry.
+    TOnError OnError = TOnError::Continue;
 };
 
 // One key of section General.

@@ -2,6 +2,7 @@
 #include "runner/ScriptVariables.h"
 
 #include "ibclient/Errors.h"
+#include "runner/SqlTokenizer.h"
 #include "runner/Text.h"
 
 #include <algorithm>
@@ -136,10 +137,29 @@ std::optional<std::string> TScriptVariables::Find(std::string_view name) const {
     return std::nullopt;
 }
 
+namespace {
+
+// True when `at` lies inside a quoted string or name of `tokens` (sorted by their begin).
+bool InsideQuotes(const std::vector<TSqlToken>& tokens, std::size_t at) noexcept {
+    const auto after = std::upper_bound(
+        tokens.begin(), tokens.end(), at,
+        [](std::size_t position, const TSqlToken& token) { return position < token.Begin; });
+    if (after == tokens.begin()) {
+        return false;
+    }
+    const TSqlToken& token = *(after - 1);
+    return at < token.End &&
+           (token.Kind == TSqlToken::String || token.Kind == TSqlToken::QuotedName);
+}
+
+}  // namespace
+
 std::string SubstituteVariables(std::string_view text, const TScriptVariables& variables) {
     std::string result;
     result.reserve(text.size());
     std::size_t position = 0;
+    // The text's tokens, made when the first undeclared reference needs them.
+    std::optional<std::vector<TSqlToken>> tokens;
     while (position < text.size()) {
         const std::size_t at = text.find('@', position);
         if (at == std::string_view::npos) {
@@ -151,6 +171,15 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
         const std::size_t end = ReferenceEnd(text, at);
         if (const std::string* value = variables.ValueOf(text.substr(at, end - at))) {
             result += *value;
+        } else {
+            // An undeclared reference inside a quoted literal is text ('info@example.com');
+            // elsewhere it disappears.
+            if (!tokens) {
+                tokens = TokenizeSql(text);
+            }
+            if (InsideQuotes(*tokens, at)) {
+                result.append(text, at, end - at);
+            }
         }
         position = end;
     }
@@ -185,6 +214,20 @@ std::string QuoteStringValue(std::string_view text) {
             result += '\'';
         }
         result += c;
+    }
+    result += '\'';
+    return result;
+}
+
+std::string HexLiteral(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(bytes.size() * 2 + 3);
+    result += "x'";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        result += kDigits[u >> 4];
+        result += kDigits[u & 0x0F];
     }
     result += '\'';
     return result;
