@@ -137,29 +137,12 @@ std::optional<std::string> TScriptVariables::Find(std::string_view name) const {
     return std::nullopt;
 }
 
-namespace {
-
-// True when `at` lies inside a quoted string or name of `tokens` (sorted by their begin).
-bool InsideQuotes(const std::vector<TSqlToken>& tokens, std::size_t at) noexcept {
-    const auto after = std::upper_bound(
-        tokens.begin(), tokens.end(), at,
-        [](std::size_t position, const TSqlToken& token) { return position < token.Begin; });
-    if (after == tokens.begin()) {
-        return false;
-    }
-    const TSqlToken& token = *(after - 1);
-    return at < token.End &&
-           (token.Kind == TSqlToken::String || token.Kind == TSqlToken::QuotedName);
-}
-
-}  // namespace
-
 std::string SubstituteVariables(std::string_view text, const TScriptVariables& variables) {
     std::string result;
     result.reserve(text.size());
     std::size_t position = 0;
-    // The text's tokens, made when the first undeclared reference needs them.
-    std::optional<std::vector<TSqlToken>> tokens;
+    // Scans the text up to each undeclared reference, each part once.
+    TSqlScanner scanner;
     while (position < text.size()) {
         const std::size_t at = text.find('@', position);
         if (at == std::string_view::npos) {
@@ -174,10 +157,8 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
         } else {
             // An undeclared reference inside a quoted literal is text ('info@example.com');
             // elsewhere it disappears.
-            if (!tokens) {
-                tokens = TokenizeSql(text);
-            }
-            if (InsideQuotes(*tokens, at)) {
+            scanner.Scan(text.substr(0, at));
+            if (scanner.InQuotes()) {
                 result.append(text, at, end - at);
             }
         }

@@ -71,6 +71,13 @@ public:
     // True once a token that is no comment has been scanned.
     bool HasCode() const noexcept { return hasCode_; }
 
+    // True when the text scanned so far ends inside a quoted string or name: the next
+    // character belongs to it.
+    bool InQuotes() const noexcept {
+        return mode_ == Mode::String || mode_ == Mode::AlternateString ||
+               mode_ == Mode::QuotedName;
+    }
+
     // The construct that keeps the text from being complete (the outermost one), or Nothing.
     TSqlOpening Opening() const noexcept;
 
