@@ -349,6 +349,8 @@ TEST(ScriptCheckTest, Settings) {
          "debugmode=7\n[Database]\na=/a.fdb\n",
          {"2:W", "3:W", "4:W", "5:W"}},
         {"[general]\nDebugMode=5\nDEBUGMODE=x\n[Database]\na=/a.fdb\n", {}},
+        {"[General]\nOnError=stop\nLockTimeout=1\n[Database]\na=/a.fdb\n", {}},
+        {"[General]\nOnError=Halt\n[Database]\na=/a.fdb\n", {"2:W"}},
         // Keys the runner does not know: typos name the key meant.
         {"[General]\nDebugMod=5\nlocktimeOUT=3\nRecconectWait=1\nColour=red\n[Database]\na=/a.fdb\n",
          {"2:W", "4:W", "5:W"}},
@@ -367,6 +369,10 @@ TEST(ScriptCheckTest, Settings) {
         ASSERT_TRUE(findings.has_value());
         EXPECT_EQ(Codes(*findings), c.codes) << c.content << Texts(*findings);
     }
+    WriteFile(dir.File("s.ini"), "[General]\nOnError=Halt\n[Database]\na=/a.fdb\n");
+    EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
+              "s:2: warning: OnError 'Halt' is neither Continue nor Stop: the runner reads it as "
+              "its default (Continue)\n");
     WriteFile(dir.File("s.ini"), "[General]\nDebugMod=5\nColour=red\n[Database]\na=/a.fdb\n");
     EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
               "s:2: warning: [General] has no key DebugMod: the runner ignores it; did you mean "
