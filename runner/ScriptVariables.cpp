@@ -156,8 +156,9 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
             result += *value;
         } else {
             // An undeclared reference inside a quoted literal is text ('info@example.com');
-            // elsewhere it disappears.
-            scanner.Scan(text.substr(0, at));
+            // elsewhere it disappears. The "@" is scanned too: it may be the delimiter that
+            // opens or closes a Q'@...@' string.
+            scanner.Scan(text.substr(0, at + 1));
             if (scanner.InQuotes()) {
                 result.append(text, at, end - at);
             }

@@ -83,6 +83,7 @@ TEST(SubstituteVariablesTest, ReferencesAreReplacedKeptInLiteralsOrDropped) {
          "VALUES ('a@b', \"c@d\", q'{e@f}', 'it''s 10', 'x@', )"},
         {"SET A = 1 /* @gone */ -- @gone too", "SET A = 1 /*  */ --  too"},
         {"SET S = 'open @x", "SET S = 'open @x"},
+        {"Q'@a b@' @a q'@c@'", "Q'@a b@'  q'@c@'"},
         {"text ending in @", "text ending in "},
         {"@", ""},
         {"@v@", ""},
