@@ -177,6 +177,7 @@ void BindEntryPoints(BindingState& state) {
 #undef IBCLIENT_USE_FALLBACK
     }
 #undef IBCLIENT_REQUIRE
+    Resolve(state.handle, "fb_get_master_interface", api.fb_get_master_interface);
 }
 #pragma GCC diagnostic pop
 

@@ -8,8 +8,11 @@
 #include "ibclient/IBQuery.h"
 #include "ibclient/IBSQL.h"
 #include "ibclient/IBTransaction.h"
+#include "runner/CompileError.h"
 #include "runner/Connection.h"
+#include "runner/DeclarationRunner.h"
 #include "runner/RunnerContext.h"
+#include "runner/StatementLog.h"
 #include "runner/Text.h"
 
 namespace runner {
@@ -89,14 +92,24 @@ std::optional<std::string> EvaluateSelect(ibclient::TIBQuery& query, const std::
     if (field.IsNull()) {
         return std::string("NULL");
     }
+    // BLOB values are literals too: a text pasted bare would become SQL (a "--" in it would
+    // comment out the rest of the statement).
+    if (field.DataType() == ibclient::ftMemo) {
+        return QuoteStringValue(field.AsString());
+    }
+    if (field.DataType() == ibclient::ftBlob) {
+        return HexLiteral(field.AsString());
+    }
     return field.AsString();
 }
 
 void ReportFailedStatement(RunnerContext& context, const std::string& statement,
                            const std::string& message) {
     context.ErrorFlag = true;
+    ++context.FailedStatements;
     context.LogMessage(kErrorLevel, " error: there was an error during execution SQL: \r\n" +
-                                        statement + "\r\n" + "error message: " + message + "\r\n");
+                                        statement + "\r\n" + "error message: " + message + "\r\n" +
+                                        StatementLocation(context));
     context.Notify("There was an error during execution SQL: ");
     context.Notify(statement);
     context.Notify("\r\n");
@@ -107,9 +120,7 @@ void ReportFailedStatement(RunnerContext& context, const std::string& statement,
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement) {
     const std::string trimmed(Trim(statement));
     if (IsDeclaration(trimmed)) {
-        ibclient::TIBQuery& query = run.Query();
-        HandleDeclaration(statement, trimmed, run.Variables(),
-                          [&query](const std::string& sql) { return EvaluateSelect(query, sql); });
+        RunDeclaration(context, run, statement, trimmed);
         return;
     }
     if (trimmed.empty()) {
@@ -123,7 +134,8 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     sql.CloseCursor();
     // The statement as written, not trimmed: leading blanks and inner line breaks reach the
     // server as they stand in the script.
-    sql.SQL().SetText(SubstituteVariables(statement, run.Variables()));
+    const std::string executed = SubstituteVariables(statement, run.Variables());
+    sql.SQL().SetText(executed);
 
     std::optional<std::string> firstError;
     bool commitInDoubt = false;
@@ -133,11 +145,12 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
         }
         // The log shows the statement as written, with its @name references.
         context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
+        LogSentStatement(context, executed);
         history.Record(context, key);
         sql.RunStatement();
         transaction.Commit();
     } catch (const ibclient::Exception& e) {
-        firstError = e.Message();
+        firstError = FailureMessage(context, executed, e);
         commitInDoubt = dynamic_cast<const ibclient::EIBCommitInDoubt*>(&e) != nullptr;
     }
 
