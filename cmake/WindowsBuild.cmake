@@ -1,0 +1,17 @@
+# The Windows build, cross-compiled with MinGW-w64 (cmake/toolchain-mingw-w64-x86_64.cmake) into
+# build-windows/ by scripts/build-windows.sh: so far the platform layer and its tests, which
+# ctest runs under Wine through the toolchain's CMAKE_CROSSCOMPILING_EMULATOR.
+if(DBU_BUILD_TESTS)
+  enable_testing()
+  # GoogleTest built from source with the cross compiler (Debian's googletest package).
+  set(DBU_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest's source folder")
+  if(NOT EXISTS "${DBU_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
+    message(FATAL_ERROR "GoogleTest's sources are not in ${DBU_GOOGLETEST_SOURCE_DIR} "
+                        "(Debian package googletest; or set DBU_GOOGLETEST_SOURCE_DIR)")
+  endif()
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory("${DBU_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+  include(GoogleTest)
+  add_subdirectory(tests/platform)
+endif()
