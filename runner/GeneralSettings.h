@@ -26,6 +26,10 @@ struct TGeneralSettings {
     // Seconds an attach may take to reach the server (0 or less: the client library's
     // default).
     int32_t ConnectTimeout = 0;
+    // Seconds an operation on a connected database (a statement, its commit, a declaration
+    // query, the start of a transaction, the close of a database) may take before it is
+    // stopped (0 or less: no limit).
+    int32_t StatementTimeout = 0;
 };
 
 // One key of section General.

@@ -11,6 +11,7 @@
 #include "runner/Connection.h"
 #include "runner/RunnerContext.h"
 #include "runner/Text.h"
+#include "runner/Watchdog.h"
 
 namespace runner {
 
@@ -18,6 +19,12 @@ namespace {
 
 constexpr int32_t kErrorLevel = 1;
 constexpr int32_t kProgressLevel = 5;
+
+// The operations that StatementTimeout bounds, as its time-out message names them.
+constexpr std::string_view kStatement = "the statement";
+constexpr std::string_view kCommit = "the commit";
+constexpr std::string_view kDeclarationQuery = "the declaration query";
+constexpr std::string_view kStarting = "starting a transaction";
 
 // The second attempt after a failed first one: roll back, reopen the connection (a dead
 // attachment is dropped, and a server that went away is waited for), start a transaction,
@@ -34,9 +41,9 @@ bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
             // detach; it has been dropped, and the reconnect attaches anew.
         }
         Reconnect(context);
-        transaction.Start();
-        sql.RunStatement();
-        transaction.Commit();
+        Guarded(context, kStarting, [&] { transaction.Start(); });
+        Guarded(context, kStatement, [&] { sql.RunStatement(); });
+        Guarded(context, kCommit, [&] { transaction.Commit(); });
         return true;
     } catch (...) {
         return false;
@@ -94,11 +101,13 @@ void ReportFailedStatement(RunnerContext& context, const std::string& statement,
 }
 
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement) {
+    ThrowIfInterrupted(context);
     const std::string trimmed(Trim(statement));
     if (IsDeclaration(trimmed)) {
         ibclient::TIBQuery& query = run.Query();
-        HandleDeclaration(statement, trimmed, run.Variables(),
-                          [&query](const std::string& sql) { return EvaluateSelect(query, sql); });
+        HandleDeclaration(statement, trimmed, run.Variables(), [&](const std::string& sql) {
+            return Guarded(context, kDeclarationQuery, [&] { return EvaluateSelect(query, sql); });
+        });
         return;
     }
     if (trimmed.empty()) {
@@ -113,24 +122,33 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     sql.SQL().SetText(SubstituteVariables(statement, run.Variables()));
 
     std::optional<std::string> firstError;
+    bool retry = true;
     try {
         // The log shows the statement as written, with its @name references.
         context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
-        sql.RunStatement();
-        transaction.Commit();
+        Guarded(context, kStatement, [&] { sql.RunStatement(); });
+        Guarded(context, kCommit, [&] { transaction.Commit(); });
+    } catch (const EStatementTimeout& e) {
+        // Not run again: a second run would take as long, and after a cut commit its work may
+        // be in the database already.
+        firstError = e.Message();
+        retry = false;
     } catch (const ibclient::Exception& e) {
         firstError = e.Message();
     }
 
-    if (firstError && !Retry(context, sql)) {
+    if (firstError && !(retry && Retry(context, sql))) {
+        // An interruption during the retry is no failure of the statement.
+        ThrowIfInterrupted(context);
         // The first attempt's message: the retry's own failure (often the same error, or a
         // consequence of the reconnect) says less about what is wrong with the statement.
         ReportFailedStatement(context, statement, *firstError);
         // No transaction may stay open with the failed statement's work in it. When the
-        // reconnect failed there is no transaction, and the error here ends the script run.
+        // reconnect failed, or a time-out dropped the connection, there is no transaction, and
+        // the error here ends the script run.
         transaction.Rollback();
     }
-    transaction.Start();
+    Guarded(context, kStarting, [&] { transaction.Start(); });
 }
 
 }  // namespace runner

@@ -108,11 +108,12 @@ protected:
     // a process killed while it holds one of them can leave every other user of that folder
     // waiting: the runners that these tests may kill get a lock folder of their own instead
     // of the one that the shared server and everyone else use.
-    std::unique_ptr<testsupport::Child> Start() const {
+    // `environment` holds further NAME=value entries for it.
+    std::unique_ptr<testsupport::Child> Start(std::vector<std::string> environment = {}) const {
+        environment.push_back("FIREBIRD_LOCK=" + lockFolder);
         return std::make_unique<testsupport::Child>(
             std::vector<std::string>{exe},
-            testsupport::Child::Options{
-                dir.Path(), output, {"FIREBIRD_LOCK=" + lockFolder}, nullptr});
+            testsupport::Child::Options{dir.Path(), output, environment, nullptr});
     }
 
     // Runs a Firebird tool on a database of the runners through their lock folder; its
