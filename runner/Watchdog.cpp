@@ -68,18 +68,28 @@ std::uint64_t TWatchdog::Arm(ibclient::DbHandle attachment, std::string what, st
         watched->next = Clock::now() + std::chrono::seconds(limitSeconds);
     }
     std::uint64_t ticket = 0;
+    bool sooner = false;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         ticket = ++lastTicket_;
         watched->ticket = ticket;
+        // The thread sleeps until its last wake time and then looks again: it needs waking
+        // only for a deadline before that, which keeps an operation's arming cheap.
+        sooner = watched->next < scheduledWake_;
         watched_ = std::move(watched);
     }
-    wake_.notify_all();
+    if (sooner) {
+        wake_.notify_all();
+    }
     return ticket;
 }
 
 TWatchOutcome TWatchdog::Disarm(std::uint64_t ticket) {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The caller may detach the attachment next: no cancel of it may still be on its way into
+    // the client library then, which would use what the detach frees. A cancel only waits
+    // while the connection is stuck, and the drop that follows in time frees it.
+    cancelDone_.wait(lock, [this] { return cancelsUnderWay_ == 0; });
     if (watched_ == nullptr || watched_->ticket != ticket) {
         return {};
     }
@@ -127,6 +137,7 @@ void TWatchdog::Loop() {
     while (!stopping_) {
         Step();
         const Clock::time_point next = NextWake();
+        scheduledWake_ = next;
         if (next == Clock::time_point::max()) {
             wake_.wait(lock);
         } else {
@@ -152,8 +163,15 @@ void TWatchdog::SendCancel(ibclient::DbHandle attachment, bool abort) {
     // The cancel that asks the server has to write to the connection, and a call stuck
     // writing to it (a server that reads nothing any more) would hold it up: it goes on a
     // thread of its own, so that the drop still follows in time, which also frees it.
-    cancellers_.emplace_back(
-        [attachment] { ibclient::CancelOperation(attachment, ibclient::TCancelKind::Raise); });
+    ++cancelsUnderWay_;
+    cancellers_.emplace_back([this, attachment] {
+        ibclient::CancelOperation(attachment, ibclient::TCancelKind::Raise);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            --cancelsUnderWay_;
+        }
+        cancelDone_.notify_all();
+    });
 }
 
 void TWatchdog::Step() {

@@ -106,6 +106,9 @@ private:
     bool stopping_ = false;
     std::uint64_t lastTicket_ = 0;
     std::unique_ptr<Watched> watched_;
+    // When the thread looks next without being woken.
+    std::chrono::steady_clock::time_point scheduledWake_ =
+        std::chrono::steady_clock::time_point::max();
     int interruptSignal_ = 0;
     bool interruptionLogged_ = false;
     std::chrono::steady_clock::time_point runDeadline_ =
@@ -114,6 +117,9 @@ private:
     // stuck writing to the connection, which the drop then frees, so they are not the
     // watchdog's own thread.
     std::vector<std::thread> cancellers_;
+    // Cancels of the server's kind not yet returned, and their signal.
+    int cancelsUnderWay_ = 0;
+    std::condition_variable cancelDone_;
     std::thread thread_;
 };
 
