@@ -38,6 +38,7 @@ using runnertest::kInsert1;
 using runnertest::kInsert2;
 using runnertest::kRowsOfT;
 using runnertest::kTable;
+using runnertest::kTornBatches;
 using runnertest::kUpdate;
 using runnertest::Rows;
 using testsupport::Child;
@@ -380,10 +381,6 @@ bool BlocksStopSignals(pid_t pid) {
     return status.str().empty();
 }
 
-// Batches of T that a statement left half-applied.
-const std::string kTornBatches = "SELECT COUNT(*) FROM (SELECT BATCH FROM T GROUP BY BATCH "
-                                 "HAVING COUNT(*) <> 2 OR MIN(K) <> MAX(K))";
-
 // SIGTERM and SIGINT, in turn, at random moments of many runs on the same database (200, or
 // DBU_SIGNAL_ROUNDS; scripts/signal-rounds.sh runs 1,000). Every run ends on its own within a
 // bounded time and never by a crash: interrupted, with exit code 1, "Cancel" and one entry
@@ -395,20 +392,9 @@ TEST_F(FaultProcess, StopSignalsAtRandomMomentsNeverCrash) {
         GTEST_SKIP() << "no Firebird server on localhost:3050";
     }
     const std::string path = data.File("signals.fdb");
-    testsupport::CreateDatabase(path, 1,
-                                "CREATE TABLE SRC (N INTEGER);\n"
-                                "INSERT INTO SRC VALUES (1);\n"
-                                "INSERT INTO SRC VALUES (2);\n"
-                                "CREATE TABLE T (BATCH INTEGER, K INTEGER);\n"
-                                "CREATE GENERATOR G;");
+    testsupport::CreateDatabase(path, 1, runnertest::kBatchTables);
     const std::string db = "localhost:" + path;
-    std::vector<std::string> statements;
-    for (int i = 0; i < 4; ++i) {
-        statements.push_back("VAR @batch = SELECT GEN_ID(G, 1) FROM RDB$DATABASE");
-        statements.push_back("INSERT INTO T (BATCH, K) SELECT @batch, 0 FROM SRC");
-        statements.push_back("UPDATE T SET K = K + 1");
-    }
-    Prepare({db}, statements, 1);
+    Prepare({db}, runnertest::BatchStatements(4), 1);
     const char* const configured = std::getenv("DBU_SIGNAL_ROUNDS");
     const int rounds = configured != nullptr ? std::atoi(configured) : 200;
 
