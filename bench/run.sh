@@ -5,6 +5,7 @@
 #   bench/results/results.csv   the comparison table (also printed, and kept as results.txt)
 #   bench/results/results.png   its plot
 #   bench/results/runs.csv      every single run
+#   bench/results/history.csv  the history table's cost per statement (bench/history.py)
 #   bench/results/micro.csv     the micro-benchmarks' results (and <name>.json of each)
 #
 # Environment: DBU_BENCH_BUILD   build folder (default build-bench)
@@ -42,6 +43,9 @@ echo "=== dbupgrade against isql-fb ($runs runs, $slow_runs for the slowest case
 python3 bench/compare.py --dbupgrade "$build/dbupgrade" --out "$results" \
   --runs "$runs" --slow-runs "$slow_runs" | tee "$results/results.txt"
 gnuplot -e "csv='$results/results.csv'; png='$results/results.png'" bench/plot.gp
+echo "=== the history table's cost per statement ($slow_runs runs)"
+python3 bench/history.py --dbupgrade "$build/dbupgrade" --out "$results" --runs "$slow_runs" \
+  | tee "$results/history.txt"
 
 # Google Benchmark's CSV writer refuses benchmarks with different counters in one file, so
 # each executable writes JSON, and one CSV of all of them is made from that.

@@ -4,6 +4,7 @@
 
 #include "ibclient/Binding.h"
 #include "ibclient/Errors.h"
+#include "ibclient/Handles.h"
 
 #include <algorithm>
 #include <array>
@@ -23,32 +24,15 @@ ISC_QUAD ToQuad(TQuad id) {
     return quad;
 }
 
-// Closes an open blob handle without raising (on the way out of a failure).
-void CloseQuietly(isc_blob_handle& blob) noexcept {
-    if (blob != 0)
-        ClientApi().isc_close_blob(StatusVector(), &blob);
-}
-
-// Raises the current status vector's error after closing the blob, keeping the message.
-[[noreturn]] void RaiseAndClose(isc_blob_handle& blob) {
-    try {
-        RaiseStatusError();
-    } catch (...) {
-        CloseQuietly(blob);
-        throw;
-    }
-}
-
 // The total length from isc_blob_info's reply (clusters of item, 2-byte length, value).
-std::size_t TotalLength(isc_blob_handle& blob) {
+std::size_t TotalLength(TBlobHandle& blob) {
     const auto& api = ClientApi();
     const std::array<char, 4> items{isc_info_blob_num_segments, isc_info_blob_max_segment,
                                     isc_info_blob_total_length, isc_info_blob_type};
     std::array<char, 100> reply{};
-    if (api.isc_blob_info(StatusVector(), &blob, static_cast<short>(items.size()), items.data(),
-                          static_cast<short>(reply.size()), reply.data()) > 0) {
-        RaiseAndClose(blob);
-    }
+    CheckStatus(api.isc_blob_info(StatusVector(), blob.Address(), static_cast<short>(items.size()),
+                                  items.data(), static_cast<short>(reply.size()), reply.data()),
+                true);
     std::size_t total = 0;
     for (std::size_t p = 0; p + 3 <= reply.size() && reply[p] != isc_info_end;) {
         const auto length = static_cast<std::size_t>(api.isc_vax_integer(&reply[p + 1], 2));
@@ -63,6 +47,14 @@ std::size_t TotalLength(isc_blob_handle& blob) {
     return total;
 }
 
+// Closes the blob in order: a refused close raises, and the handle is given up either way (a
+// second close of the same handle would be refused too).
+void CloseBlob(TBlobHandle& blob) {
+    const StatusEntry result = ClientApi().isc_close_blob(StatusVector(), blob.Address());
+    blob.Forget();
+    CheckStatus(result, true);
+}
+
 } // namespace
 
 std::string ReadBlob(DbHandle* database, TrHandle* transaction, TQuad id) {
@@ -70,8 +62,11 @@ std::string ReadBlob(DbHandle* database, TrHandle* transaction, TQuad id) {
         return {};
     const auto& api = ClientApi();
     ISC_QUAD quad = ToQuad(id);
-    isc_blob_handle blob = 0;
-    CheckStatus(api.isc_open_blob2(StatusVector(), database, transaction, &blob, &quad, 0, nullptr),
+    // Owned from the open on: a server error or a failing allocation on the way to the close
+    // below closes it all the same.
+    TBlobHandle blob;
+    CheckStatus(api.isc_open_blob2(StatusVector(), database, transaction, blob.Address(), &quad, 0,
+                                   nullptr),
                 true);
     std::string content(TotalLength(blob), '\0');
     std::size_t done = 0;
@@ -79,30 +74,31 @@ std::string ReadBlob(DbHandle* database, TrHandle* transaction, TQuad id) {
         const auto ask = static_cast<unsigned short>(std::min(kMaxSegment, content.size() - done));
         unsigned short got = 0;
         const StatusEntry result =
-            api.isc_get_segment(StatusVector(), &blob, &got, ask, &content[done]);
+            api.isc_get_segment(StatusVector(), blob.Address(), &got, ask, &content[done]);
         if (result != 0 && result != kSegmentIncomplete)
-            RaiseAndClose(blob);
+            RaiseStatusError();
         done += std::min<std::size_t>(got, ask);
     }
-    CheckStatus(api.isc_close_blob(StatusVector(), &blob), true);
+    CloseBlob(blob);
     return content;
 }
 
 TQuad CreateBlob(DbHandle* database, TrHandle* transaction, std::string_view content) {
     const auto& api = ClientApi();
     ISC_QUAD quad{};
-    isc_blob_handle blob = 0;
-    CheckStatus(
-        api.isc_create_blob2(StatusVector(), database, transaction, &blob, &quad, 0, nullptr),
-        true);
+    TBlobHandle blob;
+    CheckStatus(api.isc_create_blob2(StatusVector(), database, transaction, blob.Address(), &quad,
+                                     0, nullptr),
+                true);
     for (std::size_t done = 0; done < content.size();) {
         const auto length =
             static_cast<unsigned short>(std::min(kMaxSegment, content.size() - done));
-        if (api.isc_put_segment(StatusVector(), &blob, length, content.data() + done) > 0)
-            RaiseAndClose(blob);
+        CheckStatus(
+            api.isc_put_segment(StatusVector(), blob.Address(), length, content.data() + done),
+            true);
         done += length;
     }
-    CheckStatus(api.isc_close_blob(StatusVector(), &blob), true);
+    CloseBlob(blob);
     return TQuad{quad.gds_quad_high, quad.gds_quad_low};
 }
 

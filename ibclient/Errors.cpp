@@ -131,7 +131,49 @@ StatusEntry* StatusVector() {
     return vector;
 }
 
-void RaiseStatusError() {
+TServerFailure ServerFailureOf(const StatusEntry* vector) noexcept {
+    bool objectInUse = false;
+    bool lockConflict = false;
+    // Walk the clusters; the bound keeps an unterminated vector from being read past its end.
+    std::size_t i = 0;
+    while (i + 1 < ISC_STATUS_LENGTH && vector[i] != isc_arg_end) {
+        const StatusEntry type = vector[i];
+        if (type == isc_arg_gds) {
+            switch (vector[i + 1]) {
+            case isc_network_error:
+            case isc_net_read_err:
+            case isc_net_write_err:
+            case isc_net_connect_err:
+            case isc_net_connect_listen_err:
+            case isc_lost_db_connection:
+            case isc_conn_lost:
+            case isc_net_server_shutdown:
+            case isc_att_shutdown:
+            // A server that is still starting accepts the connection before it serves attaches.
+            case isc_connect_reject:
+                return TServerFailure::ConnectionLost;
+            case isc_obj_in_use:
+                objectInUse = true;
+                break;
+            case isc_lock_conflict:
+            case isc_deadlock:
+            case isc_update_conflict:
+            case isc_lock_timeout:
+                lockConflict = true;
+                break;
+            default:
+                break;
+            }
+        }
+        i += type == isc_arg_cstring ? 3 : 2;
+    }
+    if (objectInUse) {
+        return TServerFailure::ObjectInUse;
+    }
+    return lockConflict ? TServerFailure::LockConflict : TServerFailure::Other;
+}
+
+void RaiseStatusError(TClientCall call) {
     const ClientEntryPoints& api = ClientApi();
     ISC_STATUS* cursor = StatusVector();
     const auto statusCode = static_cast<int32_t>(cursor[1]);
@@ -161,6 +203,19 @@ void RaiseStatusError() {
     }
     if (sqlCode == -551) {
         throw EIBInterBaseRoleError(sqlCode, statusCode, std::move(message));
+    }
+    switch (ServerFailureOf(StatusVector())) {
+    case TServerFailure::ConnectionLost:
+        if (call == TClientCall::Commit) {
+            throw EIBCommitInDoubt(sqlCode, statusCode, std::move(message));
+        }
+        throw EIBConnectionLost(sqlCode, statusCode, std::move(message));
+    case TServerFailure::ObjectInUse:
+        throw EIBObjectInUse(sqlCode, statusCode, std::move(message));
+    case TServerFailure::LockConflict:
+        throw EIBLockConflict(sqlCode, statusCode, std::move(message));
+    case TServerFailure::Other:
+        break;
     }
     throw EIBInterBaseError(sqlCode, statusCode, std::move(message));
 }

@@ -49,6 +49,42 @@ public:
     const char* ClassName() const noexcept override { return "EIBInterBaseError"; }
 };
 
+// Server errors of the kinds that callers act on, each an EIBInterBaseError so that every
+// handler of server errors still catches them. RaiseStatusError picks the class from the
+// status vector (ServerFailureOf).
+
+// The server cannot be reached, or the connection to it broke: a network error, a server that
+// refuses connections while it starts, an attachment that the server shut down or that another
+// connection deleted.
+class EIBConnectionLost : public EIBInterBaseError {
+public:
+    using EIBInterBaseError::EIBInterBaseError;
+    const char* ClassName() const noexcept override { return "EIBConnectionLost"; }
+};
+
+// A commit whose answer was lost with the connection: the server may have committed or not,
+// and the client cannot tell which.
+class EIBCommitInDoubt : public EIBConnectionLost {
+public:
+    using EIBConnectionLost::EIBConnectionLost;
+    const char* ClassName() const noexcept override { return "EIBCommitInDoubt"; }
+};
+
+// Another transaction holds what the statement needs: a lock conflict, an update conflict, a
+// deadlock or a lock time-out.
+class EIBLockConflict : public EIBInterBaseError {
+public:
+    using EIBInterBaseError::EIBInterBaseError;
+    const char* ClassName() const noexcept override { return "EIBLockConflict"; }
+};
+
+// An object that a metadata change needs for itself is in use by other work.
+class EIBObjectInUse : public EIBInterBaseError {
+public:
+    using EIBInterBaseError::EIBInterBaseError;
+    const char* ClassName() const noexcept override { return "EIBObjectInUse"; }
+};
+
 class EIBInterBaseRoleError : public EIBError {
 public:
     using EIBError::EIBError;
@@ -153,9 +189,23 @@ using StatusEntry = intptr_t;
 // The calling thread's status vector (ISC_STATUS_ARRAY), passed to every client call.
 StatusEntry* StatusVector();
 
-// Composes the message of the calling thread's status vector and raises
-// EIBInterBaseError (or EIBInterBaseRoleError for SQL code -551).
-[[noreturn]] void RaiseStatusError();
+// The kinds of server failure that the layer tells apart.
+enum class TServerFailure { Other, ConnectionLost, ObjectInUse, LockConflict };
+
+// The kind of failure that `vector` (a status vector in the published layout) reports: any of
+// its status codes counts, not only the first, since the client library puts the general
+// code first (a network error, a failed metadata update) and the particular one after it. A
+// lost connection outranks everything else, an object in use a lock conflict.
+TServerFailure ServerFailureOf(const StatusEntry* vector) noexcept;
+
+// The client call whose failure is raised, where it changes what the failure means.
+enum class TClientCall { Other, Commit };
+
+// Composes the message of the calling thread's status vector and raises the exception of its
+// kind: EIBConnectionLost (EIBCommitInDoubt when `call` is a commit: its answer is lost, not
+// the work), EIBObjectInUse, EIBLockConflict, else EIBInterBaseError; EIBInterBaseRoleError
+// for SQL code -551 (no permission).
+[[noreturn]] void RaiseStatusError(TClientCall call = TClientCall::Other);
 
 // The check applied to every client call's result: raises through RaiseStatusError when
 // `raiseOnError` is set and the result is greater than 0; returns the result.

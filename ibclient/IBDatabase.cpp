@@ -38,7 +38,8 @@ TIBDatabase::~TIBDatabase() {
         try {
             CloseConnection(true);
         } catch (...) {
-            handle_ = 0;
+            // The handle's owner detaches it quietly instead.
+            handle_.Release();
         }
         try {
             if (AfterDisconnect) {
@@ -186,12 +187,12 @@ void TIBDatabase::Connect() {
     const auto nameLength =
         databaseName_.size() <= SHRT_MAX ? static_cast<short>(databaseName_.size()) : short{0};
     const StatusEntry result = CheckStatus(
-        ClientApi().isc_attach_database(StatusVector(), nameLength, databaseName_.c_str(), &handle_,
+        ClientApi().isc_attach_database(StatusVector(), nameLength, databaseName_.c_str(), Handle(),
                                         static_cast<short>(dpb_.size()),
                                         reinterpret_cast<const ISC_SCHAR*>(dpb_.data())),
         false);
     if (result > 0) {
-        handle_ = 0;
+        handle_.Forget();
         RaiseStatusError();
     }
 
@@ -244,11 +245,12 @@ void TIBDatabase::CloseConnection(bool force) {
         }
     }
     const StatusEntry result =
-        CheckStatus(ClientApi().isc_detach_database(StatusVector(), &handle_), false);
+        CheckStatus(ClientApi().isc_detach_database(StatusVector(), Handle()), false);
     if (result > 0 && !force) {
         RaiseStatusError();
     }
-    handle_ = 0;
+    // Detached, or (forced) given up with the attachment that refused the detach.
+    handle_.Forget();
     for (int i = 0; i < objects_.Count(); ++i) {
         if (TIBBase* object = objects_.At(i)) {
             step([object] { object->DoAfterDatabaseDisconnect(); });
@@ -259,7 +261,7 @@ void TIBDatabase::CloseConnection(bool force) {
 int TIBDatabase::QueryDatabaseDialect() {
     const std::array<ISC_SCHAR, 1> items{isc_info_db_sql_dialect};
     std::array<ISC_SCHAR, 512> buffer{};
-    CheckStatus(ClientApi().isc_database_info(StatusVector(), &handle_,
+    CheckStatus(ClientApi().isc_database_info(StatusVector(), Handle(),
                                               static_cast<short>(items.size()), items.data(),
                                               static_cast<short>(buffer.size()), buffer.data()),
                 true);

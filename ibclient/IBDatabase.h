@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ibclient/Handles.h"
 #include "ibclient/IBBase.h"
 #include "ibclient/ParamList.h"
 #include "ibclient/SlotList.h"
@@ -32,7 +33,7 @@ public:
 
     // True while a database handle is held. Writing connects or disconnects; writing the value
     // it already has does nothing.
-    bool Connected() const noexcept { return handle_ != 0; }
+    bool Connected() const noexcept { return handle_.Held(); }
     void SetConnected(bool value);
     void Open() { SetConnected(true); }
     void Close() { SetConnected(false); }
@@ -82,7 +83,7 @@ public:
     void RequireDatabaseName() const;
 
     // Address of the database handle (the API fills and reads it in place).
-    DbHandle* Handle() noexcept { return &handle_; }
+    DbHandle* Handle() noexcept { return handle_.Address(); }
 
     // Ends every transaction by its DefaultAction (forced), tells every bound object, then
     // detaches. Not forced: the first error propagates and a refused detach leaves the database
@@ -138,7 +139,7 @@ private:
     void Login();
     void NotifyClients(bool connected);
 
-    DbHandle handle_ = 0;
+    TAttachmentHandle handle_;
     std::string databaseName_;
     TParamList params_;
     bool paramsDirty_ = true;

@@ -23,7 +23,6 @@ static_assert(std::is_same_v<TrHandle, isc_tr_handle>);
 namespace {
 
 // Status codes the statement recognises.
-constexpr StatusEntry kLockConflict = 335544345;       // isc_lock_conflict
 constexpr StatusEntry kBadStatementHandle = 335544485; // isc_bad_stmt_handle
 constexpr StatusEntry kInvalidCursor = 335544572;      // isc_dsql_cursor_err
 constexpr StatusEntry kCursorCloseError = 335544577;   // isc_dsql_cursor_close_err
@@ -245,7 +244,7 @@ TIBSQL::~TIBSQL() {
     } catch (...) { // NOLINT(bugprone-empty-catch): destructors never throw
     }
     try {
-        if (handle_ != 0)
+        if (handle_.Held())
             ReleaseHandle();
     } catch (...) { // NOLINT(bugprone-empty-catch)
     }
@@ -256,7 +255,7 @@ TIBSQL::~TIBSQL() {
 void TIBSQL::SQLChanging() {
     if (OnSQLChanging)
         OnSQLChanging();
-    if (handle_ != 0)
+    if (handle_.Held())
         ReleaseHandle();
 }
 
@@ -266,7 +265,7 @@ void TIBSQL::OnBeforeTransactionEnd() {
 }
 
 void TIBSQL::OnBeforeDatabaseDisconnect() {
-    if (handle_ == 0)
+    if (!handle_.Held())
         return;
     // The handle belongs to the attachment that goes away: it is released even when closing
     // the cursor fails, or the next RunStatement would use it instead of preparing again.
@@ -302,7 +301,7 @@ void TIBSQL::RequireOpen() const {
 
 void TIBSQL::RequireStatement() {
     base_.RequireTransaction();
-    if (handle_ == 0)
+    if (!handle_.Held())
         RaiseClientError(ceInvalidStatementHandle);
 }
 
@@ -338,7 +337,7 @@ void TIBSQL::ParseParameters() {
 void TIBSQL::DescribeParameters(unsigned short dialect) {
     if (parameters_.HasRecord()) {
         const StatusEntry result = ClientApi().isc_dsql_describe_bind(
-            StatusVector(), &handle_, dialect, XSQLDAOf(parameters_));
+            StatusVector(), Handle(), dialect, XSQLDAOf(parameters_));
         if (result > 0)
             RaiseStatusError();
     }
@@ -348,12 +347,12 @@ void TIBSQL::DescribeParameters(unsigned short dialect) {
 void TIBSQL::DescribeColumns(unsigned short dialect) {
     const auto& api = ClientApi();
     currentRow_.SetItemCount(1);
-    CheckStatus(api.isc_dsql_describe(StatusVector(), &handle_, dialect, XSQLDAOf(currentRow_)),
+    CheckStatus(api.isc_dsql_describe(StatusVector(), Handle(), dialect, XSQLDAOf(currentRow_)),
                 true);
     const XSQLDA* area = XSQLDAOf(currentRow_);
     if (area->sqld > area->sqln) {
         currentRow_.SetItemCount(area->sqld);
-        CheckStatus(api.isc_dsql_describe(StatusVector(), &handle_, dialect, XSQLDAOf(currentRow_)),
+        CheckStatus(api.isc_dsql_describe(StatusVector(), Handle(), dialect, XSQLDAOf(currentRow_)),
                     true);
     } else if (area->sqld == 0) {
         currentRow_.SetItemCount(0);
@@ -386,14 +385,14 @@ void TIBSQL::PrepareStatement() {
     const auto& api = ClientApi();
     const unsigned short dialect = Dialect();
     try {
-        CheckStatus(api.isc_dsql_alloc_statement2(StatusVector(), DBHandle(), &handle_), true);
-        CheckStatus(api.isc_dsql_prepare(StatusVector(), TRHandle(), &handle_, 0, text.c_str(),
+        CheckStatus(api.isc_dsql_alloc_statement2(StatusVector(), DBHandle(), Handle()), true);
+        CheckStatus(api.isc_dsql_prepare(StatusVector(), TRHandle(), Handle(), 0, text.c_str(),
                                          dialect, nullptr),
                     true);
 
         const char typeItem = isc_info_sql_stmt_type;
         std::array<char, 8> reply{};
-        CheckStatus(api.isc_dsql_sql_info(StatusVector(), &handle_, 1, &typeItem,
+        CheckStatus(api.isc_dsql_sql_info(StatusVector(), Handle(), 1, &typeItem,
                                           static_cast<short>(reply.size()), reply.data()),
                     true);
         if (reply[0] != isc_info_sql_stmt_type)
@@ -430,7 +429,7 @@ void TIBSQL::PrepareStatement() {
         }
         prepared_ = true;
     } catch (...) {
-        if (handle_ != 0) {
+        if (handle_.Held()) {
             try {
                 ReleaseHandle();
             } catch (...) { // NOLINT(bugprone-empty-catch): the preparation's error goes on
@@ -444,16 +443,16 @@ void TIBSQL::PrepareStatement() {
 
 void TIBSQL::OpenCursor(unsigned short dialect) {
     const auto& api = ClientApi();
-    CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect,
+    CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), Handle(), dialect,
                                       static_cast<XSQLDA*>(InputArea()), nullptr),
                 true);
-    if (api.isc_dsql_set_cursor_name(StatusVector(), &handle_, cursorName_.c_str(), 0) > 0) {
+    if (api.isc_dsql_set_cursor_name(StatusVector(), Handle(), cursorName_.c_str(), 0) > 0) {
         // The server opened the cursor already: close it again, so that the statement is
         // not left with a server cursor that it does not know of.
         try {
             RaiseStatusError();
         } catch (...) {
-            api.isc_dsql_free_statement(StatusVector(), &handle_, DSQL_close);
+            api.isc_dsql_free_statement(StatusVector(), Handle(), DSQL_close);
             throw;
         }
     }
@@ -470,17 +469,17 @@ void TIBSQL::ExecuteProcedure(unsigned short dialect) {
     auto* input = static_cast<XSQLDA*>(InputArea());
     auto* output = currentRow_.ItemCount() > 0 ? XSQLDAOf(currentRow_) : nullptr;
     const StatusEntry result =
-        api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect, input, output);
+        api.isc_dsql_execute2(StatusVector(), TRHandle(), Handle(), dialect, input, output);
     if (result == 0)
         return;
-    if (result == kLockConflict)
+    if (ServerFailureOf(StatusVector()) == TServerFailure::LockConflict)
         RaiseStatusError();
     // Any other failure: prepare the same text again on the same handle (the procedure may
     // have been changed since) and execute once more. The re-preparation uses the
     // database's dialect, so the statement keeps its meaning.
     const std::string text = JoinLines(processedSQL_);
-    api.isc_dsql_prepare(StatusVector(), TRHandle(), &handle_, 0, text.c_str(), dialect, nullptr);
-    CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), &handle_, dialect, input, output),
+    api.isc_dsql_prepare(StatusVector(), TRHandle(), Handle(), 0, text.c_str(), dialect, nullptr);
+    CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), Handle(), dialect, input, output),
                 true);
 }
 
@@ -498,7 +497,7 @@ void TIBSQL::RunStatement() {
         ExecuteProcedure(dialect);
         break;
     default:
-        CheckStatus(ClientApi().isc_dsql_execute(StatusVector(), TRHandle(), &handle_, dialect,
+        CheckStatus(ClientApi().isc_dsql_execute(StatusVector(), TRHandle(), Handle(), dialect,
                                                  static_cast<XSQLDA*>(InputArea())),
                     true);
         break;
@@ -510,7 +509,7 @@ TIBXSQLDA* TIBSQL::FetchNext() {
         return nullptr;
     RequireOpen();
     const StatusEntry result =
-        ClientApi().isc_dsql_fetch(StatusVector(), &handle_, Dialect(), XSQLDAOf(currentRow_));
+        ClientApi().isc_dsql_fetch(StatusVector(), Handle(), Dialect(), XSQLDAOf(currentRow_));
     if (result == kEndOfCursor || (result != 0 && StatusVectorContains({kInvalidCursor}))) {
         atEnd_ = true;
         return nullptr;
@@ -534,12 +533,12 @@ TIBXSQLDA* TIBSQL::FetchNext() {
 }
 
 void TIBSQL::CloseCursor() {
-    const bool closeServerCursor = handle_ != 0 && statementType_ == SQLSelect && open_;
+    const bool closeServerCursor = handle_.Held() && statementType_ == SQLSelect && open_;
     ResetRowState();
     if (!closeServerCursor)
         return;
     const StatusEntry result =
-        ClientApi().isc_dsql_free_statement(StatusVector(), &handle_, DSQL_close);
+        ClientApi().isc_dsql_free_statement(StatusVector(), Handle(), DSQL_close);
     if (StatusVector()[0] == 1 && result > 0 &&
         !StatusVectorContains({kBadStatementHandle, kCursorCloseError})) {
         RaiseStatusError();
@@ -552,12 +551,12 @@ void TIBSQL::ReleaseHandle() {
     // Dropping the server statement also ends its cursor.
     ResetRowState();
     prepared_ = false;
-    if (handle_ == 0)
+    if (!handle_.Held())
         return;
     const StatusEntry result =
-        ClientApi().isc_dsql_free_statement(StatusVector(), &handle_, DSQL_drop);
+        ClientApi().isc_dsql_free_statement(StatusVector(), Handle(), DSQL_drop);
     const bool failed = StatusVector()[0] == 1 && result > 0 && result != kBadStatementHandle;
-    handle_ = 0;
+    handle_.Forget();
     if (failed)
         RaiseStatusError();
 }
@@ -592,7 +591,7 @@ int TIBSQL::AffectedRowCount() {
     const auto& api = ClientApi();
     const char item = isc_info_sql_records;
     std::array<char, 1049> reply{};
-    if (api.isc_dsql_sql_info(StatusVector(), &handle_, 1, &item, static_cast<short>(reply.size()),
+    if (api.isc_dsql_sql_info(StatusVector(), Handle(), 1, &item, static_cast<short>(reply.size()),
                               reply.data()) > 0) {
         RaiseStatusError();
     }

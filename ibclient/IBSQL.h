@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ibclient/Handles.h"
 #include "ibclient/IBBase.h"
 #include "ibclient/IBXSQLDA.h"
 
@@ -115,7 +116,7 @@ class TIBSQL {
     DbHandle* DBHandle() { return base_.DatabaseHandle(); }
     TrHandle* TRHandle() { return base_.TransactionHandle(); }
     // The server statement handle (0 when none).
-    StmtHandle* Handle() noexcept { return &handle_; }
+    StmtHandle* Handle() noexcept { return handle_.Address(); }
 
     // ---- Text ----
     TSQLText& SQL() noexcept { return sql_; }
@@ -203,7 +204,7 @@ class TIBSQL {
     std::vector<std::string> processedSQL_;
     TIBXSQLDA parameters_;
     TIBXSQLDA currentRow_;
-    StmtHandle handle_ = 0;
+    TStatementHandle handle_;
     std::uint8_t statementType_ = SQLUnknown;
     bool prepared_ = false;
     bool open_ = false;

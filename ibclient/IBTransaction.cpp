@@ -79,11 +79,11 @@ void TIBTransaction::Start() {
         }
     }
     const StatusEntry result = CheckStatus(
-        ClientApi().isc_start_multiple(StatusVector(), &handle_, static_cast<short>(entries.size()),
+        ClientApi().isc_start_multiple(StatusVector(), Handle(), static_cast<short>(entries.size()),
                                        entries.data()),
         false);
     if (result > 0) {
-        handle_ = 0;
+        handle_.Forget();
         RaiseStatusError();
     }
 }
@@ -107,11 +107,13 @@ void TIBTransaction::RollbackRetaining() {
 void TIBTransaction::FinishTransaction(TTransactionAction action, bool force) {
     RequireActive();
     if (action == TACommitRetaining) {
-        CheckStatus(ClientApi().isc_commit_retaining(StatusVector(), &handle_), true);
+        if (CheckStatus(ClientApi().isc_commit_retaining(StatusVector(), Handle()), false) > 0) {
+            RaiseStatusError(TClientCall::Commit);
+        }
         return;
     }
     if (action == TARollbackRetaining) {
-        CheckStatus(ClientApi().isc_rollback_retaining(StatusVector(), &handle_), true);
+        CheckStatus(ClientApi().isc_rollback_retaining(StatusVector(), Handle()), true);
         return;
     }
     for (int i = 0; i < objects_.Count(); ++i) {
@@ -132,17 +134,20 @@ void TIBTransaction::FinishTransaction(TTransactionAction action, bool force) {
     StatusEntry result = 0;
     if (Active()) {
         result = CheckStatus(action == TACommit
-                                 ? ClientApi().isc_commit_transaction(StatusVector(), &handle_)
-                                 : ClientApi().isc_rollback_transaction(StatusVector(), &handle_),
+                                 ? ClientApi().isc_commit_transaction(StatusVector(), Handle())
+                                 : ClientApi().isc_rollback_transaction(StatusVector(), Handle()),
                              false);
     }
     if (force) {
         if (result > 0) {
-            CheckStatus(ClientApi().isc_rollback_transaction(StatusVector(), &handle_), false);
+            CheckStatus(ClientApi().isc_rollback_transaction(StatusVector(), Handle()), false);
         }
-        handle_ = 0;
+        // Ended, or given up after the one rollback that a refused end gets.
+        handle_.Forget();
     } else if (result > 0) {
-        RaiseStatusError();
+        // A commit that fails with the connection leaves its outcome unknown: raised as a
+        // commit in doubt, not as a failed one.
+        RaiseStatusError(action == TACommit ? TClientCall::Commit : TClientCall::Other);
     }
     for (int i = 0; i < objects_.Count(); ++i) {
         if (TIBBase* object = objects_.At(i)) {

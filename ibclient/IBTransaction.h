@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "ibclient/Handles.h"
 #include "ibclient/IBBase.h"
 #include "ibclient/ParamList.h"
 #include "ibclient/SlotList.h"
@@ -38,7 +39,7 @@ public:
 
     // True while a transaction handle is held. Writing true starts an inactive transaction,
     // writing false rolls an active one back (not DefaultAction); otherwise nothing happens.
-    bool Active() const noexcept { return handle_ != 0; }
+    bool Active() const noexcept { return handle_.Held(); }
     void SetActive(bool value);
 
     // Client errors 19 (active), 21 (no database listed), 15 (a listed database closed), then
@@ -90,7 +91,7 @@ public:
     void RequireDatabases() const;
 
     // Address of the transaction handle (the API fills and clears it in place).
-    TrHandle* Handle() noexcept { return &handle_; }
+    TrHandle* Handle() noexcept { return handle_.Address(); }
 
     // Database list (slots of removed entries stay empty until reused).
     int DatabaseCount() const noexcept { return databases_.Count(); }
@@ -117,7 +118,7 @@ public:
 private:
     TTransactionAction DisconnectAction() const noexcept;
 
-    TrHandle handle_ = 0;
+    TTransactionHandle handle_;
     TIBDatabase* defaultDatabase_ = nullptr;
     TTransactionAction defaultAction_ = TACommit;
     TAutoStopAction autoStopAction_ = saNone;

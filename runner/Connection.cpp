@@ -1,10 +1,11 @@
 // The runner's per-database connection: points the single database and transaction objects at
-// one database of the list with the fixed connection settings, and closes it again.
+// one database of the list with the connection parameters, and closes it again.
 #include "runner/Connection.h"
 
 #include "ibclient/Errors.h"
 #include "ibclient/IBDatabase.h"
 #include "ibclient/IBTransaction.h"
+#include "runner/ConnectionParams.h"
 #include "runner/RunnerContext.h"
 #include "runner/Watchdog.h"
 
@@ -17,35 +18,8 @@ namespace runner {
 
 namespace {
 
-// Every database is attached as SYSDBA with the WIN1251 connection character set.
-constexpr const char* kConnectionParams = "user_name=SYSDBA,password=quillfern,lc_ctype=WIN1251";
 constexpr int kSQLDialect = 1;
 constexpr int32_t kErrorLevel = 1;
-// The longest lock wait the server takes.
-constexpr int32_t kMaxLockTimeout = 32767;
-
-bool ServerUnreachable(const ibclient::Exception& error) noexcept {
-    const auto* serverError = dynamic_cast<const ibclient::EIBInterBaseError*>(&error);
-    if (serverError == nullptr) {
-        return false;
-    }
-    // The network errors of the client library: no server answers, or the connection to it
-    // broke while attaching; and the rejection of a server that is still starting up after
-    // a restart (it accepts the connection before it serves attaches).
-    switch (serverError->StatusCode()) {
-    case 335544421:  // connection rejected by remote interface
-    case 335544648:  // connection lost to pipe server
-    case 335544721:  // unable to complete network request to host
-    case 335544722:  // failed to establish a connection
-    case 335544726:  // error reading data from the connection
-    case 335544727:  // error writing data to the connection
-    case 335544741:  // connection lost to database
-    case 335544971:  // connection shut down by the server
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Ends the transaction and disconnects (EndConnection); a failure is logged as the failed
 // close of the database and counts as an error of the run, but never ends the loop.
@@ -76,19 +50,14 @@ bool OpenDatabase(RunnerContext& context, const std::string& databaseName) {
     }
     database.SetDatabaseName(databaseName);
     database.SetLoginPrompt(false);
-    database.Params().SetCommaText(context.Settings.ConnectTimeout > 0
-                                       ? std::string(kConnectionParams) + ",connect_timeout=" +
-                                             std::to_string(context.Settings.ConnectTimeout)
-                                       : std::string(kConnectionParams));
+    database.Params().Assign(DatabaseParams(context.Settings));
     database.SetSQLDialect(kSQLDialect);
     transaction.SetDefaultDatabase(&database);
     // Without a limit the transactions take the server's defaults (no parameters): snapshot,
     // read-write, waiting for locks as long as they are held. With one, the same but a lock
     // is waited for at most that many seconds.
-    if (context.Settings.LockTimeout > 0) {
-        transaction.Params().SetCommaText(
-            "concurrency,write,wait,lock_timeout=" +
-            std::to_string(std::min(context.Settings.LockTimeout, kMaxLockTimeout)));
+    if (const std::string lockTimeout = LockTimeoutParam(context.Settings); !lockTimeout.empty()) {
+        transaction.Params().SetCommaText("concurrency,write,wait," + lockTimeout);
     } else {
         transaction.Params().Clear();
     }
@@ -167,8 +136,11 @@ void Reconnect(RunnerContext& context) {
             if (database.Connected()) {
                 database.CloseConnection(true);
             }
+            // Only a server that cannot be reached (a network error, or one that is still
+            // starting after a restart) is waited for; any other error will not go away.
             const auto now = Clock::now();
-            if (!ServerUnreachable(e) || now >= deadline) {
+            if (dynamic_cast<const ibclient::EIBConnectionLost*>(&e) == nullptr ||
+                now >= deadline) {
                 throw;
             }
             std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));

@@ -7,7 +7,8 @@ namespace runner {
 
 struct RunnerContext;
 
-// Connects to `databaseName` with the runner's fixed parameters and starts a transaction.
+// Connects to `databaseName` with the connection parameters (DatabaseParams) and starts a
+// transaction.
 // False when the name is empty or the connection failed (logged, ErrorFlag set). What is
 // still open of the previous entry is closed first, as CloseDatabase closes, by rollback.
 bool OpenDatabase(RunnerContext& context, const std::string& databaseName);

@@ -2,6 +2,7 @@
 #include "runner/GeneralSettings.h"
 
 #include "ibclient/TextFormat.h"
+#include "runner/History.h"
 #include "runner/Settings.h"
 #include "runner/Text.h"
 
@@ -22,6 +23,20 @@ bool ReadInteger(std::string_view text, TGeneralSettings& settings) {
         settings.*Member = *value;
     }
     return value.has_value();
+}
+
+// Stores the text into `Member`: every text is a value.
+template <std::string TGeneralSettings::*Member>
+bool ReadText(std::string_view text, TGeneralSettings& settings) {
+    settings.*Member = text;
+    return true;
+}
+
+// Stores the history table's name as written; valid when it is empty (no table) or a name the
+// table may have.
+bool ReadHistoryTable(std::string_view text, TGeneralSettings& settings) {
+    settings.HistoryTable = text;
+    return text.empty() || IsHistoryTableName(text);
 }
 
 constexpr std::array kKeys{
@@ -46,15 +61,35 @@ constexpr std::array kKeys{
                 "connect timeout. 0 or negative: the client library's default.",
                 ReadInteger<&TGeneralSettings::ConnectTimeout>},
     TSettingKey{"StatementTimeout", "no statement timeout", "is no number",
-                "seconds that a statement, its commit, a declaration query, the start of a "
-                "transaction or the close of a database may take. One that takes longer is "
-                "cancelled and fails with a level-1 entry saying that it timed out; a timed-out "
-                "statement is not retried. When the cancel gets no answer within 3 seconds (a "
-                "server that hangs), the connection is dropped and the rest of that database's "
-                "script is skipped; when even that does not end the wait, the run ends there "
-                "(level-1 entry, `Cancel`, exit code 1). Connecting is bounded by "
-                "`ConnectTimeout`, not by this key. 0 or negative: no limit.",
+                "seconds that a statement, its commit, a declaration query, a lookup in the "
+                "history table, the start of a transaction or the close of a database may take. "
+                "One that takes longer is cancelled and fails with a level-1 entry saying that "
+                "it timed out; a timed-out statement is not retried. When the cancel gets no "
+                "answer within 3 seconds (a server that hangs), the connection is dropped and "
+                "the rest of that database's script is skipped; when even that does not end the "
+                "wait, the run ends there (level-1 entry, `Cancel`, exit code 1). Connecting is "
+                "bounded by `ConnectTimeout`, not by this key. 0 or negative: no limit.",
                 ReadInteger<&TGeneralSettings::StatementTimeout>},
+    TSettingKey{"HistoryTable", "none",
+                "is no table name (a letter, then letters, digits, _ or $, at most 27)",
+                "the table in each database in which the runner records every statement that "
+                "it applies, and finds the statements applied before (see \"History table\"); "
+                "it is created when missing. A letter, then letters, digits, `_` or `$`, at "
+                "most 27 in all; any other value fails every database.",
+                ReadHistoryTable},
+    TSettingKey{"User", "`ISC_USER`, else SYSDBA", "",
+                "the user that every database is attached as; see \"The connection's user\" "
+                "for how `User`, `Password` and the environment variables `ISC_USER` and "
+                "`ISC_PASSWORD` decide it.",
+                ReadText<&TGeneralSettings::User>},
+    TSettingKey{"Password", "`ISC_PASSWORD`, else the built-in one", "",
+                "that user's password: passed to the client library only, never logged or "
+                "written anywhere. `dbupgrade-check --settings` warns when a settings file that "
+                "holds one may be read by other users.",
+                ReadText<&TGeneralSettings::Password>},
+    TSettingKey{"Role", "none", "",
+                "the SQL role that the connection takes; the user must have been granted it.",
+                ReadText<&TGeneralSettings::Role>},
 };
 
 // The number of single-letter insertions, deletions and changes that turn `a` into `b`,

@@ -27,9 +27,19 @@ struct TGeneralSettings {
     // default).
     int32_t ConnectTimeout = 0;
     // Seconds an operation on a connected database (a statement, its commit, a declaration
-    // query, the start of a transaction, the close of a database) may take before it is
-    // stopped (0 or less: no limit).
+    // query, a history table lookup, the start of a transaction, the close of a database) may
+    // take before it is stopped (0 or less: no limit).
     int32_t StatementTimeout = 0;
+    // The table of each database that records every statement applied (empty: none), as the
+    // settings file names it; whether it is a table name at all is judged where it is used.
+    std::string HistoryTable;
+    // The connection's user, password and role as the settings file names them (empty: not
+    // named); ConnectionParams decides what the connection takes.
+    std::string User;
+    std::string Password;
+    std::string Role;
+
+    bool operator==(const TGeneralSettings&) const = default;
 };
 
 // One key of section General.
@@ -42,7 +52,9 @@ struct TSettingKey {
     // The README's text on the key (markdown, may span lines).
     std::string_view Meaning;
     // Stores the value `text` (trimmed and unquoted, as the settings file gives it) in
-    // `settings`; false when `text` is no valid value, and the key then keeps its default.
+    // `settings`; false when `text` is no valid value. A number then keeps its default; the
+    // history table's name is stored all the same, so that the run refuses it instead of
+    // quietly running without the history it was told to keep.
     bool (*Read)(std::string_view text, TGeneralSettings& settings);
 };
 

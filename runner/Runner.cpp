@@ -7,6 +7,7 @@
 #include "logging/Logger.h"
 #include "runner/Connection.h"
 #include "runner/Paths.h"
+#include "runner/RunLock.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptReader.h"
 #include "runner/Settings.h"
@@ -227,6 +228,16 @@ int RunMainSequence(RunnerContext& context) {
     databaseList = std::move(settings.DatabaseList);
     const std::string logPath = ChangeFileExt(context.ExecutablePath, ".log");
     RunLogger logger(context, logPath);
+
+    // A second run of the same setup touches nothing: the first one's work and outcome stand.
+    const std::optional<TRunLock> runLock = TRunLock::TryAcquire(settingsPath);
+    if (!runLock) {
+        context.LogMessage(kErrorLevel, " error: another run of this setup is in progress (" +
+                                            settingsPath + ")");
+        return 1;
+    }
+    // From here on StatementTimeout, SIGTERM and SIGINT are watched (a stop signal that came
+    // earlier is taken now).
     const TRunWatch watch(context, [&context, settingsPath, logPath](const std::string& message) {
         EndRunAtOnce(context, settingsPath, logPath, message);
     });

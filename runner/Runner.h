@@ -46,8 +46,10 @@ std::string_view EntryValue(std::string_view entry);
 std::optional<std::string> DatabaseEntryProblem(std::string_view entry);
 
 // The whole run for `context` (ExecutablePath and FirstArgument filled in). Returns the exit
-// code: 0 on an orderly end, 1 when SetupStatus could not be written (logged at level 1) or
-// the run was interrupted by SIGTERM or SIGINT (logged at level 1, SetupStatus "Cancel").
+// code: 0 on an orderly end; 1 when SetupStatus could not be written (logged at level 1),
+// when another run of the same settings file is in progress (logged at level 1; this run then
+// touches no database and no settings value), or when the run was interrupted by SIGTERM or
+// SIGINT (logged at level 1, SetupStatus "Cancel").
 // An error that escapes the sequence propagates after the clean-up steps around it ran.
 int RunMainSequence(RunnerContext& context);
 

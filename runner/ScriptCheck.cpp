@@ -11,6 +11,8 @@
 #include "runner/Settings.h"
 #include "runner/Text.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <unordered_map>
@@ -18,6 +20,13 @@
 namespace runner {
 
 namespace {
+
+// True when users other than the file's owner may read it (its group or everyone; a POSIX ACL
+// that lets another user read it shows in the group bits as well).
+bool ReadableByOthers(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
 
 // ---- A small SQL tokenizer: enough to tell code from strings and comments ----
 
@@ -708,11 +717,22 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
         TGeneralSettings probe;
         const std::string value = line.Value.substr(0, kMaxSettingsValueLength);
         if (first->Number == line.Number && !key->Read(value, probe)) {
+            // A value that the reader did not store is read as the default; one that it kept
+            // (the history table's name) is refused by the run instead.
             findings.push_back(TFinding{
                 line.Number, TSeverity::Warning,
                 std::string(key->Name) + " " +
                     (value.empty() ? "is empty" : "'" + value + "' " + std::string(key->Invalid)) +
-                    ": the runner reads it as its default (" + std::string(key->Default) + ")"});
+                    (probe == TGeneralSettings()
+                         ? ": the runner reads it as its default (" + std::string(key->Default) +
+                               ")"
+                         : std::string(": the runner fails every database with it"))});
+        }
+        if (first->Number == line.Number && SameTextAscii(line.Name, "Password") &&
+            !line.Value.empty() && ReadableByOthers(path)) {
+            findings.push_back(TFinding{line.Number, TSeverity::Warning,
+                                        "the settings file holds a Password and other users may "
+                                        "read it: let only its owner read it (chmod go-rwx)"});
         }
     }
     const std::size_t header = file->SectionHeaderLine("Database");

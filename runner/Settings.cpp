@@ -430,17 +430,18 @@ bool WriteAllAt(int fd, std::string_view data, off_t offset) {
     return true;
 }
 
-// A temporary file next to the target; removed again unless it was renamed into place.
+// A temporary file next to the target, created with `mode` (less the umask); removed again
+// unless it was renamed into place.
 class TempFile {
   public:
-    explicit TempFile(const std::string& target) {
+    TempFile(const std::string& target, mode_t mode) {
         const std::size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
         const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
             path_ = folder + "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
                     std::to_string(attempt);
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd_ < 0 && errno != EEXIST) {
                 break;
             }
@@ -559,7 +560,10 @@ Replaced ReplaceAtomically(const std::string& path, const std::string& target,
     if (old != nullptr && old->st_nlink > 1) {
         return Replaced::NotKept;  // a new file would leave the other names with the old content
     }
-    TempFile temp(target);
+    // The copy of an existing file is its owner's alone until it has the old file's mode: a
+    // file that others may not read (one that holds a password) must not be readable on the
+    // way, where another user could open it and read what is written into it later.
+    TempFile temp(target, old != nullptr ? 0600 : 0666);
     if (!temp.Opened()) {
         if (old == nullptr) {
             RaiseWriteError(path);

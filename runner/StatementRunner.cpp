@@ -25,13 +25,19 @@ constexpr std::string_view kStatement = "the statement";
 constexpr std::string_view kCommit = "the commit";
 constexpr std::string_view kDeclarationQuery = "the declaration query";
 constexpr std::string_view kStarting = "starting a transaction";
+constexpr std::string_view kHistoryLookup = "the history lookup";
 
 // The second attempt after a failed first one: roll back, reopen the connection (a dead
 // attachment is dropped, and a server that went away is waited for), start a transaction,
 // run the statement again and commit. The disconnect has unprepared the
 // statement, so it is prepared anew on the new attachment from the text it already holds.
-// True when it succeeded; any error, whatever its kind, counts as a failed retry.
-bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
+// With a history table, the statement's row is looked for on the new connection first: found,
+// the failed attempt was committed after all (its commit's answer was lost), and the
+// statement is not run again. True when it succeeded or was found so; any error, whatever its
+// kind, counts as a failed retry.
+bool Retry(RunnerContext& context, ibclient::TIBSQL& sql, THistory& history,
+           const TStatementKey& key, const std::string& statement, const std::string& error,
+           bool commitInDoubt) noexcept {
     ibclient::TIBTransaction& transaction = *context.Transaction;
     try {
         try {
@@ -41,8 +47,16 @@ bool Retry(RunnerContext& context, ibclient::TIBSQL& sql) noexcept {
             // detach; it has been dropped, and the reconnect attaches anew.
         }
         Reconnect(context);
+        if (Guarded(context, kHistoryLookup, [&] {
+                return history.SettledAfterFailure(context, key, statement, error, commitInDoubt);
+            })) {
+            return true;
+        }
         Guarded(context, kStarting, [&] { transaction.Start(); });
-        Guarded(context, kStatement, [&] { sql.RunStatement(); });
+        Guarded(context, kStatement, [&] {
+            history.Record(context, key);
+            sql.RunStatement();
+        });
         Guarded(context, kCommit, [&] { transaction.Commit(); });
         return true;
     } catch (...) {
@@ -59,9 +73,11 @@ TScriptRun::TScriptRun(ibclient::TIBTransaction& transaction) {
     statement_->SetTransaction(&transaction);
     statement_->SetParamCheck(false);
     query_->SetTransaction(&transaction);
+    history_ = std::make_unique<THistory>(transaction);
 }
 
 TScriptRun::~TScriptRun() {
+    history_.reset();
     variables_.reset();
     statement_.reset();
     query_.reset();
@@ -114,6 +130,8 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
         return;
     }
 
+    THistory& history = run.History();
+    const TStatementKey key = history.NextKey(trimmed);
     ibclient::TIBSQL& sql = run.Statement();
     ibclient::TIBTransaction& transaction = *context.Transaction;
     sql.CloseCursor();
@@ -123,10 +141,18 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
 
     std::optional<std::string> firstError;
     bool retry = true;
+    bool commitInDoubt = false;
     try {
+        if (Guarded(context, kHistoryLookup,
+                    [&] { return history.SkipApplied(context, key, statement); })) {
+            return;
+        }
         // The log shows the statement as written, with its @name references.
         context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
-        Guarded(context, kStatement, [&] { sql.RunStatement(); });
+        Guarded(context, kStatement, [&] {
+            history.Record(context, key);
+            sql.RunStatement();
+        });
         Guarded(context, kCommit, [&] { transaction.Commit(); });
     } catch (const EStatementTimeout& e) {
         // Not run again: a second run would take as long, and after a cut commit its work may
@@ -135,9 +161,11 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
         retry = false;
     } catch (const ibclient::Exception& e) {
         firstError = e.Message();
+        commitInDoubt = dynamic_cast<const ibclient::EIBCommitInDoubt*>(&e) != nullptr;
     }
 
-    if (firstError && !(retry && Retry(context, sql))) {
+    if (firstError &&
+        !(retry && Retry(context, sql, history, key, statement, *firstError, commitInDoubt))) {
         // An interruption during the retry is no failure of the statement.
         ThrowIfInterrupted(context);
         // The first attempt's message: the retry's own failure (often the same error, or a

@@ -3,6 +3,7 @@
 // variables. Also the objects one script run works with.
 #pragma once
 
+#include "runner/History.h"
 #include "runner/ScriptVariables.h"
 
 #include <memory>
@@ -21,12 +22,13 @@ struct RunnerContext;
 
 // The objects of one script run (one database): the statement object that executes the SQL
 // statements, the variable list and the query object that computes SELECT-valued
-// declarations. Created in that order; released variable list first, then the statement
-// object, then the query object, also when the creation fails half-way.
+// declarations, and the history of the statements. Created in that order; released history
+// and variable list first, then the statement object, then the query object, also when the
+// creation fails half-way.
 class TScriptRun {
 public:
-    // Creates the three objects and binds the statement object (with ParamCheck off) and the
-    // query object to `transaction`, and so to its default database.
+    // Creates the objects and binds the statement object (with ParamCheck off), the query
+    // object and the history to `transaction`, and so to its default database.
     explicit TScriptRun(ibclient::TIBTransaction& transaction);
     ~TScriptRun();
     TScriptRun(const TScriptRun&) = delete;
@@ -35,18 +37,22 @@ public:
     ibclient::TIBSQL& Statement() noexcept { return *statement_; }
     ibclient::TIBQuery& Query() noexcept { return *query_; }
     TScriptVariables& Variables() noexcept { return *variables_; }
+    THistory& History() noexcept { return *history_; }
 
 private:
     // Declared in reverse order of release: members are destroyed from the last one up.
     std::unique_ptr<ibclient::TIBQuery> query_;
     std::unique_ptr<ibclient::TIBSQL> statement_;
     std::unique_ptr<TScriptVariables> variables_;
+    std::unique_ptr<THistory> history_;
 };
 
 // Handles one collected statement (lines joined by CR LF, untrimmed). A declaration goes to
-// the script variables; a blank statement does nothing; any other statement is logged at
-// level 5, executed and committed, and on failure rolled back, the connection reopened and
-// the statement run once more. When the retry fails too, ErrorFlag is set and the first
+// the script variables; a blank statement does nothing; a statement that the history shows
+// applied is skipped (logged at level 5); any other statement is logged at level 5, recorded
+// in the history, executed and committed, and on failure rolled back and the connection
+// reopened; unless the history then shows that the failed attempt was committed after all,
+// the statement is run once more. When the retry fails too, ErrorFlag is set and the first
 // error's message is logged at level 1. A new transaction is started after every SQL
 // statement. Raises on a malformed declaration, a failing declaration query, a failing
 // rollback after a failed retry and a failing start of the next transaction.

@@ -1,6 +1,8 @@
 // Text helpers shared by the runner's script handling.
 #include "runner/Text.h"
 
+#include <cstdint>
+
 namespace runner {
 
 namespace {
@@ -50,6 +52,19 @@ bool SameTextAscii(std::string_view a, std::string_view b) noexcept {
         }
     }
     return true;
+}
+
+std::string HexHash(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string digits(16, '0');
+    for (std::size_t i = digits.size(); i-- > 0; hash >>= 4) {
+        digits[i] = kDigits[hash & 0xF];
+    }
+    return digits;
 }
 
 } // namespace runner

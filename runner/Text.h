@@ -26,4 +26,8 @@ bool StartsWithAsciiUpper(std::string_view text, std::string_view upperPrefix) n
 // True when `a` and `b` are equal once their ASCII letters are in upper case.
 bool SameTextAscii(std::string_view a, std::string_view b) noexcept;
 
+// The 64-bit FNV-1a hash of the bytes of `text` in 16 upper-case hexadecimal digits: the same
+// on every machine and in every build, for names and keys that outlive one run.
+std::string HexHash(std::string_view text);
+
 } // namespace runner

@@ -233,6 +233,59 @@ TEST_F(ErrorsTest, NoPermissionIsTheRoleErrorAndStillAnEIBError) {
     EXPECT_THROW(RaiseStatusError(), EDatabaseError);
 }
 
+// The kind of a server error comes from any of its status codes, the general one first or
+// not; a lost connection outranks everything, an object in use a lock conflict; a commit that
+// loses its connection is in doubt. Each kind keeps the message composition of its base.
+TEST_F(ErrorsTest, StatusCodesPickTheKind) {
+    const char* const object = "T";
+    const auto str = reinterpret_cast<ISC_STATUS>(object);
+    struct Case {
+        std::initializer_list<ISC_STATUS> vector;
+        TClientCall call;
+        const char* className;
+    };
+    const Case cases[] = {
+        {{isc_arg_gds, isc_network_error, isc_arg_string, str, isc_arg_gds, isc_net_read_err},
+         TClientCall::Other,
+         "EIBConnectionLost"},
+        {{isc_arg_gds, isc_network_error, isc_arg_string, str, isc_arg_gds, isc_net_read_err},
+         TClientCall::Commit,
+         "EIBCommitInDoubt"},
+        {{isc_arg_gds, isc_att_shutdown}, TClientCall::Other, "EIBConnectionLost"},
+        {{isc_arg_gds, isc_connect_reject}, TClientCall::Other, "EIBConnectionLost"},
+        {{isc_arg_gds, isc_lock_conflict}, TClientCall::Other, "EIBLockConflict"},
+        {{isc_arg_gds, isc_deadlock, isc_arg_gds, isc_lock_timeout},
+         TClientCall::Commit,
+         "EIBLockConflict"},
+        {{isc_arg_gds, isc_update_conflict}, TClientCall::Other, "EIBLockConflict"},
+        {{isc_arg_gds, isc_no_meta_update, isc_arg_gds, isc_obj_in_use, isc_arg_string, str},
+         TClientCall::Other,
+         "EIBObjectInUse"},
+        {{isc_arg_gds, isc_lock_conflict, isc_arg_gds, isc_no_meta_update, isc_arg_gds,
+          isc_obj_in_use, isc_arg_string, str},
+         TClientCall::Other,
+         "EIBObjectInUse"},
+        {{isc_arg_gds, isc_lock_conflict, isc_arg_gds, isc_lost_db_connection},
+         TClientCall::Other,
+         "EIBConnectionLost"},
+        // A status code given as a string argument or after the end counts for nothing.
+        {{isc_arg_gds, isc_random, isc_arg_number, isc_lock_conflict},
+         TClientCall::Other,
+         "EIBInterBaseError"},
+        {{isc_arg_gds, isc_random, isc_arg_end, isc_arg_gds, isc_net_read_err},
+         TClientCall::Commit,
+         "EIBInterBaseError"},
+    };
+    for (const Case& c : cases) {
+        SetVector(c.vector);
+        const ISC_STATUS primary = StatusVector()[1];
+        const Raised r = Capture([&] { RaiseStatusError(c.call); });
+        EXPECT_EQ(r.className, c.className) << primary;
+        EXPECT_EQ(r.statusCode, primary);
+        EXPECT_THROW(RaiseStatusError(c.call), EIBInterBaseError);
+    }
+}
+
 TEST_F(ErrorsTest, RaisingLeavesTheStatusVectorUnchanged) {
     SetTexts({"A", "B", "C"});
     std::array<ISC_STATUS, ISC_STATUS_LENGTH> before{};

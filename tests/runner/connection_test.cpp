@@ -2,12 +2,16 @@
 // process against missing, embedded and server databases.
 #include "ibclient/Errors.h"
 #include "ibclient/IBDatabase.h"
+#include "runner/ConnectionParams.h"
 #include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,6 +129,143 @@ TEST_F(ConnectionProcess, EmptyNameIsAnErrorWithAnEntryNamingItsKey) {
     EXPECT_EQ(Occurrences(log, "Start upgrade database "), 1u) << log;
     EXPECT_EQ(Occurrences(log, "upgrade was successful completed"), 0u) << log;
     EXPECT_EQ(SetupStatus(), "Cancel");
+}
+
+}  // namespace
+
+namespace {
+
+// Who the connection is made as, by what the settings file and the environment name.
+TEST(ConnectionCredentials, SettingsThenEnvironmentThenTheBuiltInUser) {
+    struct Case {
+        const char* name;
+        const char* user;  // settings
+        const char* password;
+        const char* envUser;  // null: unset
+        const char* envPassword;
+        const char* expectedUser;
+        const char* expectedPassword;
+    };
+    const Case cases[] = {
+        {"nothing named", "", "", nullptr, nullptr, "SYSDBA", "quillfern"},
+        {"empty environment", "", "", "", "", "SYSDBA", "quillfern"},
+        {"settings", "APP", "secret", "ENVUSER", "envsecret", "APP", "secret"},
+        {"settings password alone is SYSDBA's", "", "secret", "ENVUSER", "envsecret", "SYSDBA",
+         "secret"},
+        {"settings user alone has no password", "APP", "", "ENVUSER", "envsecret", "APP", ""},
+        {"environment", "", "", "ENVUSER", "envsecret", "ENVUSER", "envsecret"},
+        {"environment password alone is SYSDBA's", "", "", nullptr, "envsecret", "SYSDBA",
+         "envsecret"},
+        {"environment user alone", "", "", "ENVUSER", nullptr, "ENVUSER", ""},
+    };
+    for (const Case& c : cases) {
+        runner::TGeneralSettings settings;
+        settings.User = c.user;
+        settings.Password = c.password;
+        settings.Role = "R";
+        const runner::TCredentials credentials =
+            runner::ConnectionCredentials(settings, c.envUser, c.envPassword);
+        EXPECT_EQ(credentials.User, c.expectedUser) << c.name;
+        EXPECT_EQ(credentials.Password, c.expectedPassword) << c.name;
+        EXPECT_EQ(credentials.Role, "R") << c.name;
+    }
+}
+
+// A database owned by a user of the server's own (not SYSDBA), upgraded as that user: with
+// user, password and role from the settings file, and with ISC_USER and ISC_PASSWORD from the
+// environment (the settings file's user comes first when it names one). The new table is the
+// user's and its statements run as the user, in the role. A wrong password fails the
+// database with the server's message; a user who may not create tables in a database of
+// SYSDBA's cannot create the history table there, and that database fails with its entry. The
+// password is in no log entry, also at DebugMode 5.
+TEST_F(ConnectionProcess, TheConnectionsUserFromTheSettingsOrTheEnvironment) {
+    if (!testsupport::ServerAvailable()) {
+        GTEST_SKIP() << "no Firebird server on localhost:3050";
+    }
+    const testsupport::ServerUser user("pass,word=1 'x'");
+    const std::string owned = "localhost:" + dir.File("owned.fdb");
+    testsupport::CreateDatabase(owned, 1,
+                                "CREATE ROLE UPGRADER;\nGRANT UPGRADER TO " + user.Name() + ";",
+                                user.Name(), user.Password());
+    const std::string sysdbas = "localhost:" + dir.File("sysdba.fdb");
+    testsupport::CreateDatabase(sysdbas, 1);
+    const std::string credentials =
+        "User=" + user.Name() + "\r\nPassword=" + user.Password() + "\r\n";
+    struct Case {
+        const char* name;
+        std::string general;
+        std::vector<std::string> environment;
+        std::string database;
+        std::string failure;  // the level-1 entry's start; empty when the run succeeds
+        const char* role;
+    };
+    const std::vector<Case> cases{
+        {"settings", credentials + "Role=UPGRADER\r\n", {}, owned, "", "UPGRADER"},
+        {"environment",
+         "",
+         {"ISC_USER=" + user.Name(), "ISC_PASSWORD=" + user.Password()},
+         owned,
+         "",
+         "NONE"},
+        {"settings first",
+         credentials,
+         {"ISC_USER=SYSDBA", "ISC_PASSWORD=wrong"},
+         owned,
+         "",
+         "NONE"},
+        {"wrong password",
+         "User=" + user.Name() + "\r\nPassword=not" + user.Password() + "\r\n",
+         {},
+         owned,
+         "level 1:   error: connect to database " + owned +
+             " failed\r\nerror message: Your user name and password are not defined",
+         ""},
+        {"a password too long to pass",
+         "User=" + user.Name() + "\r\nPassword=" + std::string(300, 'p') + "\r\n",
+         {},
+         owned,
+         "level 1:   error: connect to database " + owned +
+             " failed\r\nerror message: DPB Constant (isc_dpb_password) value is longer than "
+             "255 bytes\r\n",
+         ""},
+        {"no right to create the history table",
+         credentials + "HistoryTable=DBU_HISTORY\r\n",
+         {},
+         sysdbas,
+         "level 1:   error: history table DBU_HISTORY cannot be created or written in database " +
+             sysdbas +
+             "\r\nerror message: unsuccessful metadata update\r\nCREATE TABLE "
+             "DBU_HISTORY failed\r\nThere is no privilege for this operation",
+         ""},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string table = "T" + std::to_string(++round);
+        testsupport::WriteFile(ini, "[General]\r\nDebugMode=5\r\n" + c.general +
+                                        "[Database]\r\nDB=" + c.database + "\r\n");
+        testsupport::WriteFile(
+            script, "CREATE TABLE " + table + " (U VARCHAR(31), R VARCHAR(31))\n\nINSERT INTO " +
+                        table + " SELECT CURRENT_USER, CURRENT_ROLE FROM RDB$DATABASE\n");
+        testsupport::Child runner({exe}, {dir.Path(), dir.File("out.txt"), c.environment, nullptr});
+        EXPECT_EQ(runner.Wait(std::chrono::seconds(60)), std::optional<int>(0));
+        const std::string text = ReadFile(log);
+        EXPECT_EQ(text.find(user.Password()), std::string::npos) << text;
+        EXPECT_EQ(text.find("pass,word"), std::string::npos) << text;
+        EXPECT_EQ(text.find("ppppp"), std::string::npos) << text;
+        if (!c.failure.empty()) {
+            EXPECT_NE(text.find(c.failure), std::string::npos) << text;
+            EXPECT_EQ(SetupStatus(), "Cancel");
+            continue;
+        }
+        EXPECT_EQ(SetupStatus(), "Continue") << text;
+        EXPECT_EQ(runnertest::Rows(c.database, "SELECT TRIM(RDB$OWNER_NAME) FROM RDB$RELATIONS "
+                                               "WHERE RDB$RELATION_NAME = '" +
+                                                   table + "'"),
+                  std::vector<std::string>{user.Name()});
+        EXPECT_EQ(runnertest::Rows(c.database, "SELECT TRIM(U), TRIM(R) FROM " + table),
+                  std::vector<std::string>{user.Name() + "|" + c.role});
+    }
 }
 
 }  // namespace

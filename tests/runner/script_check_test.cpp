@@ -7,6 +7,8 @@
 #include "tests/ibclient/FormatSettingsFixture.h"
 #include "tests/support/TestSupport.h"
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -306,6 +308,26 @@ TEST(ScriptCheckTest, Settings) {
         ASSERT_TRUE(findings.has_value());
         EXPECT_EQ(Codes(*findings), c.codes) << c.content << Texts(*findings);
     }
+    // A history table name that is none fails every database rather than reading as none.
+    WriteFile(dir.File("s.ini"),
+              "[General]\nHistoryTable=DBU_HISTORY\nhistorytable=x-y\n[Database]\na=/a.fdb\n");
+    EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))), "");
+    WriteFile(dir.File("s.ini"), "[General]\nHistoryTable=dbu-history\n[Database]\na=/a.fdb\n");
+    EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
+              "s:2: warning: HistoryTable 'dbu-history' is no table name (a letter, then letters, "
+              "digits, _ or $, at most 27): the runner fails every database with it\n");
+    // A password in a file that others may read; none once only its owner may.
+    WriteFile(dir.File("s.ini"),
+              "[General]\nUser=APP\nPassword=secret\nRole=R\n[Database]\na=/a.fdb\n");
+    for (const mode_t mode : {0644, 0640, 0604}) {
+        ASSERT_EQ(::chmod(dir.File("s.ini").c_str(), mode), 0);
+        EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
+                  "s:3: warning: the settings file holds a Password and other users may read it: "
+                  "let only its owner read it (chmod go-rwx)\n")
+            << mode;
+    }
+    ASSERT_EQ(::chmod(dir.File("s.ini").c_str(), 0600), 0);
+    EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))), "");
     WriteFile(dir.File("s.ini"), "[General]\nDebugMod=5\nColour=red\n[Database]\na=/a.fdb\n");
     EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
               "s:2: warning: [General] has no key DebugMod: the runner ignores it; did you mean "

@@ -138,17 +138,50 @@ std::string RunIsqlOn(const std::string& database, const std::string& script) {
     return RunIsqlArgs({"-user", "SYSDBA", "-password", kServerPassword, database}, script);
 }
 
-void CreateDatabase(const std::string& database, int dialect, const std::string& ddl) {
+namespace {
+
+// `text` as an SQL string literal.
+std::string Quoted(const std::string& text) {
+    std::string literal = "'";
+    for (const char c : text) {
+        literal += c;
+        if (c == '\'') {
+            literal += c;
+        }
+    }
+    return literal + "'";
+}
+
+}  // namespace
+
+void CreateDatabase(const std::string& database, int dialect, const std::string& ddl,
+                    const std::string& user, const std::string& password) {
     std::ostringstream s;
     s << "SET SQL DIALECT " << dialect << ";\n"
-      << "CREATE DATABASE '" << database << "' USER 'SYSDBA' PASSWORD '" << kServerPassword
-      << "' DEFAULT CHARACTER SET WIN1251;\n"
+      << "CREATE DATABASE '" << database << "' USER " << Quoted(user) << " PASSWORD "
+      << Quoted(password) << " DEFAULT CHARACTER SET WIN1251;\n"
       << ddl << "\nCOMMIT;\n";
     RunIsql(s.str());
     // Embedded databases are created by root; let the server open them as well.
     if (database.rfind("localhost:", 0) != 0) {
         chmod(database.c_str(), 0666);
     }
+}
+
+ServerUser::ServerUser(std::string password)
+    : admin_("localhost:" + dir_.File("users.fdb")), password_(std::move(password)) {
+    static int made = 0;
+    name_ = "DBU_TEST_" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+    CreateDatabase(admin_);
+    // CREATE OR ALTER: a user left behind by a test that was killed gets the new password.
+    RunIsqlOn(admin_, "CREATE OR ALTER USER " + name_ + " PASSWORD " + Quoted(password_) +
+                          " USING PLUGIN Srp;\nGRANT CREATE DATABASE TO USER " + name_ +
+                          ";\nCOMMIT;\n");
+}
+
+ServerUser::~ServerUser() {
+    RunIsqlOn(admin_, "REVOKE CREATE DATABASE FROM USER " + name_ + ";\nDROP USER " + name_ +
+                          " USING PLUGIN Srp;\nCOMMIT;\n");
 }
 
 bool ServerAvailable() {

@@ -53,15 +53,37 @@ std::string RunIsql(const std::string& script);
 // Same, for a script that works on an existing database (passed to isql-fb as argument).
 std::string RunIsqlOn(const std::string& database, const std::string& script);
 
-// Creates a database with the given SQL dialect and WIN1251 as default character set, then
-// runs `ddl` (statements terminated with ";") in it. `database` is a path or "localhost:path".
-void CreateDatabase(const std::string& database, int dialect = 1, const std::string& ddl = "");
+// The runner's fixed SYSDBA password, used for "localhost:" connections.
+constexpr const char* kServerPassword = "quillfern";
+
+// Creates a database with the given SQL dialect and WIN1251 as default character set, as
+// `user` (its owner) with `password`, then runs `ddl` (statements terminated with ";") in it.
+// `database` is a path or "localhost:path".
+void CreateDatabase(const std::string& database, int dialect = 1, const std::string& ddl = "",
+                    const std::string& user = "SYSDBA",
+                    const std::string& password = kServerPassword);
 
 // True when a Firebird server answers on localhost:3050.
 bool ServerAvailable();
 
-// The runner's fixed SYSDBA password, used for "localhost:" connections.
-constexpr const char* kServerPassword = "quillfern";
+// A user of the shared server with a name of its own and `password`, allowed to create
+// databases. Users are managed through a connection, so it is made through a database of its
+// own on the server; it is dropped again, its grant first, when its scope ends.
+class ServerUser {
+public:
+    explicit ServerUser(std::string password);
+    ~ServerUser();
+    ServerUser(const ServerUser&) = delete;
+    ServerUser& operator=(const ServerUser&) = delete;
+    const std::string& Name() const { return name_; }
+    const std::string& Password() const { return password_; }
+
+private:
+    TempDir dir_;
+    std::string admin_;
+    std::string name_;
+    std::string password_;
+};
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
