@@ -1,8 +1,9 @@
 /* Example upgrade script for dbupgrade (dbupgrade.sql beside the executable, or the file
    named by a first argument ending in ".sql").
    Statements are separated by blank lines; each one is executed and committed on its own.
-   There is no terminator character. Comments stand inside a statement, as here: a comment
-   alone between blank lines would be sent to the server as an empty statement.
+   There is no terminator character. A blank line inside a string, a comment, parentheses
+   or a trigger's or procedure's body belongs to the statement. Comments may stand inside a
+   statement, as here, or alone between blank lines: such a paragraph is skipped.
    A statement of the form  VAR name = value  declares a script variable; the name starts
    with an at sign. The value is a literal text, or the first column of the first row of a
    SELECT. Later statements refer to the variable by its name, and the name is replaced by

@@ -1,6 +1,6 @@
 // The script check: it reads any file without crashing, counts the statements the runner's
-// reader hands on (the non-blank ones), and gives findings in script order on lines that
-// exist.
+// reader hands on (the non-blank ones that are not only comments), and gives findings in
+// script order on lines that exist.
 //
 // Input: the bytes of a script file, written to a file that both the check and the runner's
 // reader open.
@@ -22,13 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     context.ExecutablePath = fuzzcheck::ExecutableWithScript(input);
     const std::string scriptPath = runner::ScriptPath(context.ExecutablePath, "");
 
-    // The runner's reader: every statement it hands on that is not blank, converted or not.
+    // The runner's reader: every statement it hands on that is not blank and not comments
+    // only, converted or not.
     std::size_t statements = 0;
     {
         runner::TScriptFile file(scriptPath);
-        runner::ReadStatements(file, [&](const std::string& statement, std::size_t,
+        runner::ReadStatements(file, [&](const std::string& statement,
+                                         const runner::TStatementShape& shape,
                                          const std::vector<runner::TUnconvertible>&) {
-            if (!runner::Trim(statement).empty()) {
+            if (!runner::Trim(statement).empty() && !shape.CommentOnly) {
                 ++statements;
             }
         });

@@ -7,18 +7,22 @@
 //   or leaves the list consistent: names begin with "@", are at least two characters, unique
 //   ignoring case, values are never empty, and every entry is found under its own name;
 // - a literal declaration stores exactly the trimmed text after its first "=";
-// - substitution leaves a text without "@" unchanged, drops every reference when no variable
-//   matches, and replaces a declared reference followed by a name-ending character by its
+// - substitution leaves a text without "@" unchanged, drops every reference outside quoted
+//   literals and keeps the ones inside when no variable matches (the literals as tokenizing
+//   the whole text finds them), and replaces a declared reference followed by a name-ending character by its
 //   value, keeping that character and the rest.
 #include "fuzz/FuzzCheck.h"
 #include "ibclient/Errors.h"
 #include "runner/ScriptVariables.h"
+#include "runner/SqlTokenizer.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,6 +118,31 @@ void Declare(FuzzedDataProvider& input, runner::TScriptVariables& variables) {
     }
 }
 
+// `text` without the references that stand outside quoted literals, the quoted ones kept,
+// with the literals found by tokenizing the whole text at once.
+std::string WithoutUnquotedReferences(const std::string& text) {
+    const std::vector<runner::TSqlToken> tokens = runner::TokenizeSql(text);
+    const auto quoted = [&tokens](std::size_t at) {
+        for (const runner::TSqlToken& token : tokens) {
+            if (token.Begin <= at && at < token.End) {
+                return token.Kind == runner::TSqlToken::String ||
+                       token.Kind == runner::TSqlToken::QuotedName;
+            }
+        }
+        return false;
+    };
+    std::string result;
+    std::size_t position = 0;
+    for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', position)) {
+        result.append(text, position, at - position);
+        position = runner::ReferenceEnd(text, at);
+        if (quoted(at)) {
+            result.append(text, at, position - at);
+        }
+    }
+    return result + text.substr(std::min(position, text.size()));
+}
+
 void Substitute(FuzzedDataProvider& input, const runner::TScriptVariables& variables) {
     const std::string text = input.ConsumeRandomLengthString(300);
     const std::string result = runner::SubstituteVariables(text, variables);
@@ -122,9 +151,10 @@ void Substitute(FuzzedDataProvider& input, const runner::TScriptVariables& varia
     }
     static const runner::TScriptVariables empty;
     const std::string dropped = runner::SubstituteVariables(text, empty);
-    FUZZ_CHECK(dropped.find('@') == std::string::npos && dropped.size() <= text.size(),
-               "undeclared references kept: " + fuzzcheck::Shown(text) + " -> " +
-                   fuzzcheck::Shown(dropped));
+    FUZZ_CHECK(dropped == WithoutUnquotedReferences(text),
+               "undeclared references: " + fuzzcheck::Shown(text) + " -> " +
+                   fuzzcheck::Shown(dropped) + ", expected " +
+                   fuzzcheck::Shown(WithoutUnquotedReferences(text)));
 
     // A declared reference, a name-ending character and a tail without "@".
     if (variables.Count() == 0) {

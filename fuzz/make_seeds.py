@@ -92,6 +92,12 @@ def script_reader():
         b"line\x00with\x00nul\n\x00\x00\nnext",
         b"\n\n\n",
         b"\xcf\xd0\xc8\xc2\xc5\xd2 \xc0\x80\xff\r\n\r\n\xe2\x82",
+        # Blank lines inside a trigger body, a column list, a literal and a comment.
+        b"CREATE TRIGGER T_BI FOR T AS\nBEGIN\n  NEW.A = 1;\n\n  NEW.B = 2;\nEND\n\n"
+        b"CREATE TABLE T (\n  A INT,\n\n  B INT)\n\nINSERT INTO T VALUES ('a\n\nb')\n\n"
+        b"/* one\n\ntwo */\n\n-- only a comment\n\nEXECUTE BLOCK AS DECLARE PROCEDURE S AS BEGIN "
+        b"END\n\nBEGIN EXECUTE PROCEDURE S; END\n",
+        b"UPDATE T SET S = 'it''s\n\nUPDATE T SET S = q'{x'\n\n}'\n\n(SELECT 1 FROM T)\n",
     ])
 
 
@@ -108,6 +114,9 @@ def script_check():
         b"INSERT INTO T VALUES ('@d', 'a@example.com', @d;) -- @x\n/* @y */",
         b"SELECT q'{it's}', '--', ';', \"@q\" FROM T\n\nSELECT 'unterminated\n\n/* unterminated",
         b"line\x00with\x00nul\n\x00\x00\nnext\x1aafter",
+        b"RECREATE PACKAGE BODY PK AS\nBEGIN\n  PROCEDURE P1 AS\n  BEGIN\n\n    EXIT;\n  END\nEND\n\n"
+        b"UPDATE T SET A = 1\n\nWHERE B = 2\n\nVAR @n = SELECT LIST(S) FROM T\n\n"
+        b"UPDATE T SET S = '@n'\n\nCREATE TABLE U (A INT\n\n\x1a\nDELETE FROM T\n",
     ])
 
 

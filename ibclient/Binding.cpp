@@ -181,6 +181,7 @@ void BindEntryPoints(BindingState& state) {
 #define IBCLIENT_OPTIONAL(name) Resolve(state.handle, #name, api.name);
     IBCLIENT_OPTIONAL_ENTRY_POINTS(IBCLIENT_OPTIONAL)
 #undef IBCLIENT_OPTIONAL
+    Resolve(state.handle, "fb_get_master_interface", api.fb_get_master_interface);
 }
 #pragma GCC diagnostic pop
 

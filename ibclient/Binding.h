@@ -45,6 +45,9 @@ struct ClientEntryPoints {
     IBCLIENT_V6_ENTRY_POINTS(IBCLIENT_SLOT)
     IBCLIENT_OPTIONAL_ENTRY_POINTS(IBCLIENT_SLOT)
 #undef IBCLIENT_SLOT
+    // Firebird's object interface (a Firebird::IMaster*), exported from Firebird 3 on; null
+    // when the library lacks it. Only FullErrorText uses it.
+    void* (*fb_get_master_interface)() = nullptr;
 };
 #pragma GCC diagnostic pop
 

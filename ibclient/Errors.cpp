@@ -190,13 +190,11 @@ void RaiseStatusError(TClientCall call) {
         if ((options & WithSQLCode) != 0) {
             message += "\r\n";
         }
-        std::vector<char> buffer(kInterpretBufferSize, '\0');
-        while (api.isc_interprete(buffer.data(), &cursor) > 0) {
-            if (!message.empty() && message.back() != '\n') {
-                message += "\r\n";
-            }
-            message.append(buffer.data(), strnlen(buffer.data(), buffer.size()));
+        const std::string texts = StatusTexts(cursor);
+        if (!message.empty() && !texts.empty() && message.back() != '\n') {
+            message += "\r\n";
         }
+        message += texts;
     }
     if (!message.empty() && message.back() == '.') {
         message.pop_back();
@@ -218,6 +216,21 @@ void RaiseStatusError(TClientCall call) {
         break;
     }
     throw EIBInterBaseError(sqlCode, statusCode, std::move(message));
+}
+
+std::string StatusTexts(const StatusEntry* vector) {
+    const ClientEntryPoints& api = ClientApi();
+    // isc_interprete moves its cursor along the vector and never writes through it.
+    ISC_STATUS* cursor = const_cast<ISC_STATUS*>(vector);
+    std::string message;
+    std::vector<char> buffer(kInterpretBufferSize, '\0');
+    while (api.isc_interprete(buffer.data(), &cursor) > 0) {
+        if (!message.empty() && message.back() != '\n') {
+            message += "\r\n";
+        }
+        message.append(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    }
+    return message;
 }
 
 StatusEntry CheckStatus(StatusEntry result, bool raiseOnError) {

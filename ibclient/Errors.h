@@ -207,6 +207,11 @@ enum class TClientCall { Other, Commit };
 // for SQL code -551 (no permission).
 [[noreturn]] void RaiseStatusError(TClientCall call = TClientCall::Other);
 
+// The texts that the client library derives from the status vector `vector` (of any length,
+// ended by its end marker), one line each, joined by CR LF: the status text part of
+// RaiseStatusError's message.
+std::string StatusTexts(const StatusEntry* vector);
+
 // The check applied to every client call's result: raises through RaiseStatusError when
 // `raiseOnError` is set and the result is greater than 0; returns the result.
 StatusEntry CheckStatus(StatusEntry result, bool raiseOnError);

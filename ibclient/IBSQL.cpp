@@ -23,6 +23,8 @@ static_assert(std::is_same_v<TrHandle, isc_tr_handle>);
 namespace {
 
 // Status codes the statement recognises.
+constexpr StatusEntry kInvalidRequest = 335544327;       // isc_bad_req_handle
+constexpr StatusEntry kUnpreparedStatement = 335544711;  // isc_unprepared_stmt
 constexpr StatusEntry kBadStatementHandle = 335544485; // isc_bad_stmt_handle
 constexpr StatusEntry kInvalidCursor = 335544572;      // isc_dsql_cursor_err
 constexpr StatusEntry kCursorCloseError = 335544577;   // isc_dsql_cursor_close_err
@@ -472,11 +474,15 @@ void TIBSQL::ExecuteProcedure(unsigned short dialect) {
         api.isc_dsql_execute2(StatusVector(), TRHandle(), Handle(), dialect, input, output);
     if (result == 0)
         return;
-    if (ServerFailureOf(StatusVector()) == TServerFailure::LockConflict)
+    // Only a call that the server refused to start, because it no longer knows the prepared
+    // request, is prepared on the same handle and run once more. Any other failure came from
+    // running the procedure or block, and running it again would repeat its work (a
+    // generator advanced, a row written in an autonomous transaction) before failing the same
+    // way. Firebird 3 keeps running the version of a procedure that the statement was
+    // prepared with, even after ALTER, DROP or RECREATE from any attachment, so there the
+    // second call never happens.
+    if (!StatusVectorContains({kInvalidRequest, kUnpreparedStatement}))
         RaiseStatusError();
-    // Any other failure: prepare the same text again on the same handle (the procedure may
-    // have been changed since) and execute once more. The re-preparation uses the
-    // database's dialect, so the statement keeps its meaning.
     const std::string text = JoinLines(processedSQL_);
     api.isc_dsql_prepare(StatusVector(), TRHandle(), Handle(), 0, text.c_str(), dialect, nullptr);
     CheckStatus(api.isc_dsql_execute2(StatusVector(), TRHandle(), Handle(), dialect, input, output),

@@ -81,7 +81,7 @@ void CloseDatabase(RunnerContext& context) {
 void EndConnection(RunnerContext& context, bool commit) {
     ibclient::TIBTransaction& transaction = *context.Transaction;
     ibclient::TIBDatabase& database = *context.Database;
-    TWatchGuard guard(context, "closing the database");
+    TWatchGuard guard(context, kClosingTheDatabase);
     try {
         if (transaction.Active()) {
             if (!commit) {

@@ -39,11 +39,24 @@ bool ReadHistoryTable(std::string_view text, TGeneralSettings& settings) {
     return text.empty() || IsHistoryTableName(text);
 }
 
+// Reads Continue or Stop (ASCII letters in any case).
+bool ReadOnError(std::string_view text, TGeneralSettings& settings) {
+    if (SameTextAscii(text, "Continue")) {
+        settings.OnError = TOnError::Continue;
+    } else if (SameTextAscii(text, "Stop")) {
+        settings.OnError = TOnError::Stop;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 constexpr std::array kKeys{
     TSettingKey{"DebugMode", "1", "is no number",
                 "the log threshold: level-1 entries (errors) are written from 1 on, level-5 "
-                "entries (progress) from 5 on, and 5 or more also lists the databases; 0 or less "
-                "writes no log.",
+                "entries (progress) from 5 on, and 5 or more also lists the databases; level-6 "
+                "entries (each declaration's stored value and each statement as sent, after "
+                "substitution) from 6 on; 0 or less writes no log.",
                 ReadInteger<&TGeneralSettings::DebugMode>},
     TSettingKey{"ReconnectWait", "30 seconds", "is no number",
                 "when the retry of a failed statement finds the server unreachable (a network "
@@ -90,6 +103,11 @@ constexpr std::array kKeys{
     TSettingKey{"Role", "none", "",
                 "the SQL role that the connection takes; the user must have been granted it.",
                 ReadText<&TGeneralSettings::Role>},
+    TSettingKey{"OnError", "Continue", "is neither Continue nor Stop",
+                "`Continue` runs the rest of the script after a statement has failed its retry; "
+                "`Stop` skips the rest of that database's script (a level-1 entry says from which "
+                "line how many statements were not run) and goes on with the next database.",
+                ReadOnError},
 };
 
 // The number of single-letter insertions, deletions and changes that turn `a` into `b`,

@@ -14,6 +14,13 @@ namespace runner {
 
 class TSettingsFile;
 
+// What the runner does with the rest of a database's script after a statement has failed its
+// retry.
+enum class TOnError {
+    Continue,  // run the next statement
+    Stop,      // skip the rest of that database's script
+};
+
 // The values of section General as the run uses them; every member starts at its default.
 struct TGeneralSettings {
     // The log threshold.
@@ -40,6 +47,8 @@ struct TGeneralSettings {
     std::string Role;
 
     bool operator==(const TGeneralSettings&) const = default;
+    // What follows a statement that failed its retry.
+    TOnError OnError = TOnError::Continue;
 };
 
 // One key of section General.

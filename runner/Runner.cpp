@@ -12,6 +12,7 @@
 #include "runner/ScriptReader.h"
 #include "runner/Settings.h"
 #include "runner/Watchdog.h"
+#include "runner/StatementLog.h"
 
 #include <cxxabi.h>
 #include <unistd.h>
@@ -122,7 +123,7 @@ void UpgradeDatabase(RunnerContext& context, const std::string& entry) {
             context.ErrorFlag = true;
             context.LogMessage(kErrorLevel,
                                " error: there was an error during parsing SQL \r\nerror message: " +
-                                   std::string(e.what()) + "\r\n");
+                                   std::string(e.what()) + "\r\n" + StatementLocation(context));
         } catch (...) {
             // Any other error leaves the loop, but the connection is closed first. An error of
             // the close itself must not replace the one on its way out.

@@ -40,6 +40,9 @@ struct RunnerContext {
 
     // True once an error has occurred in this run; never reset. It alone decides SetupStatus.
     bool ErrorFlag = false;
+    // The statements of this run that were reported as failed (ReportFailedStatement), so that
+    // the script reader can stop a database's script after one (OnError=Stop).
+    std::size_t FailedStatements = 0;
 
     // Created by the database loop, reused for every entry of the list.
     ibclient::TIBDatabase* Database = nullptr;

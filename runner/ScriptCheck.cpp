@@ -9,12 +9,15 @@
 #include "runner/ScriptText.h"
 #include "runner/ScriptVariables.h"
 #include "runner/Settings.h"
+#include "runner/SqlTokenizer.h"
 #include "runner/Text.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <fstream>
+#include <iterator>
 #include <unordered_map>
 
 namespace runner {
@@ -28,151 +31,54 @@ bool ReadableByOthers(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
-// ---- A small SQL tokenizer: enough to tell code from strings and comments ----
-
-struct TSqlToken {
-    enum Kind { Word, Number, String, QuotedName, Comment, Symbol } kind = Symbol;
-    std::size_t begin = 0;
-    std::size_t end = 0;
-};
-
-bool IsAsciiDigit(char c) noexcept {
-    return c >= '0' && c <= '9';
-}
-
-bool IsWordChar(char c) noexcept {
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || IsAsciiDigit(c) || c == '_' ||
-           c == '$' || u >= 128;
-}
-
-// The end of a quoted text that starts at `begin` with `quote`; a doubled quote stands for
-// one. An unterminated text runs to the end.
-std::size_t QuotedEnd(std::string_view text, std::size_t begin, char quote) noexcept {
-    std::size_t i = begin + 1;
-    while (i < text.size()) {
-        if (text[i] == quote) {
-            if (i + 1 < text.size() && text[i + 1] == quote) {
-                i += 2;
-                continue;
-            }
-            return i + 1;
-        }
-        ++i;
-    }
-    return text.size();
-}
-
-// The end of a q'<d>...<d>' string that starts at `begin` (the q); brackets close with their
-// partner.
-std::size_t AlternateQuotedEnd(std::string_view text, std::size_t begin) noexcept {
-    const char open = text[begin + 2];
-    const char close = open == '('   ? ')'
-                       : open == '[' ? ']'
-                       : open == '{' ? '}'
-                       : open == '<' ? '>'
-                                     : open;
-    for (std::size_t i = begin + 3; i + 1 < text.size(); ++i) {
-        if (text[i] == close && text[i + 1] == '\'') {
-            return i + 2;
-        }
-    }
-    return text.size();
-}
-
-std::vector<TSqlToken> Tokenize(std::string_view text) {
-    std::vector<TSqlToken> tokens;
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        const char c = text[i];
-        const char next = i + 1 < n ? text[i + 1] : '\0';
-        TSqlToken token;
-        token.begin = i;
-        if (static_cast<unsigned char>(c) <= 32) {
-            ++i;
-            continue;
-        }
-        if (c == '-' && next == '-') {
-            const std::size_t eol = text.find_first_of("\r\n", i);
-            token.kind = TSqlToken::Comment;
-            token.end = eol == std::string_view::npos ? n : eol;
-        } else if (c == '/' && next == '*') {
-            const std::size_t close = text.find("*/", i + 2);
-            token.kind = TSqlToken::Comment;
-            token.end = close == std::string_view::npos ? n : close + 2;
-        } else if (c == '\'') {
-            token.kind = TSqlToken::String;
-            token.end = QuotedEnd(text, i, '\'');
-        } else if (c == '"') {
-            token.kind = TSqlToken::QuotedName;
-            token.end = QuotedEnd(text, i, '"');
-        } else if ((c == 'q' || c == 'Q') && next == '\'' && i + 2 < n) {
-            token.kind = TSqlToken::String;
-            token.end = AlternateQuotedEnd(text, i);
-        } else if (IsAsciiDigit(c) || (c == '.' && IsAsciiDigit(next))) {
-            // Digits, a decimal point and an exponent: one number.
-            std::size_t j = i;
-            while (j < n && (IsAsciiDigit(text[j]) || text[j] == '.')) {
-                ++j;
-            }
-            if (j < n && (text[j] == 'e' || text[j] == 'E')) {
-                std::size_t k = j + 1;
-                if (k < n && (text[k] == '+' || text[k] == '-')) {
-                    ++k;
-                }
-                if (k < n && IsAsciiDigit(text[k])) {
-                    j = k;
-                    while (j < n && IsAsciiDigit(text[j])) {
-                        ++j;
-                    }
-                }
-            }
-            token.kind = TSqlToken::Number;
-            token.end = j;
-        } else if (IsWordChar(c)) {
-            std::size_t j = i;
-            while (j < n && IsWordChar(text[j])) {
-                ++j;
-            }
-            token.kind = TSqlToken::Word;
-            token.end = j;
-        } else {
-            token.kind = TSqlToken::Symbol;
-            token.end = i + 1;
-        }
-        tokens.push_back(token);
-        i = token.end;
-    }
-    return tokens;
-}
-
 // ---- What the first column of a computed declaration evidently is ----
 
-// Values whose text follows the locale: dates and times in its patterns, decimal numbers
-// with its decimal separator.
-enum class TValueKind { Unknown, Date, Time, Timestamp, Decimal };
+// Values whose text breaks a statement where it is pasted in the wrong place: dates and
+// times in the locale's patterns and decimal numbers with its decimal separator (outside
+// quotes they are no literals), and the texts and BLOBs that the runner pastes as literals
+// of their own (inside quotes they end the quoted text).
+enum class TValueKind { Unknown, Date, Time, Timestamp, Decimal, Text, Binary };
 
-// The upper-case words and other tokens of a SELECT's first column, without comments.
+bool PastedAsLiteral(TValueKind kind) noexcept {
+    return kind == TValueKind::Text || kind == TValueKind::Binary;
+}
+
+// The upper-case words and other tokens of a statement, without comments.
 struct TCodeTokens {
     std::string_view text;
     std::vector<TSqlToken> tokens;  // comments left out
 
     std::string Upper(std::size_t i) const {
-        return i < tokens.size() && tokens[i].kind == TSqlToken::Word
-                   ? AsciiUpperCase(text.substr(tokens[i].begin, tokens[i].end - tokens[i].begin))
+        return i < tokens.size() && tokens[i].Kind == TSqlToken::Word
+                   ? AsciiUpperCase(text.substr(tokens[i].Begin, tokens[i].End - tokens[i].Begin))
                    : std::string();
     }
     bool IsSymbol(std::size_t i, char c) const {
-        return i < tokens.size() && tokens[i].kind == TSqlToken::Symbol &&
-               text[tokens[i].begin] == c;
+        return i < tokens.size() && tokens[i].Kind == TSqlToken::Symbol &&
+               text[tokens[i].Begin] == c;
+    }
+    std::string_view Text(std::size_t i) const {
+        return text.substr(tokens[i].Begin, tokens[i].End - tokens[i].Begin);
     }
 };
 
 TCodeTokens CodeTokens(std::string_view text) {
-    TCodeTokens code{text, Tokenize(text)};
-    std::erase_if(code.tokens, [](const TSqlToken& t) { return t.kind == TSqlToken::Comment; });
+    TCodeTokens code{text, TokenizeSql(text)};
+    std::erase_if(code.tokens, [](const TSqlToken& t) { return t.Kind == TSqlToken::Comment; });
     return code;
+}
+
+// The index of the ")" that closes the "(" at token `open`, or tokens.size().
+std::size_t ClosingParenthesis(const TCodeTokens& code, std::size_t open) {
+    int depth = 0;
+    for (std::size_t j = open; j < code.tokens.size(); ++j) {
+        if (code.IsSymbol(j, '(')) {
+            ++depth;
+        } else if (code.IsSymbol(j, ')') && --depth == 0) {
+            return j;
+        }
+    }
+    return code.tokens.size();
 }
 
 TValueKind KindOfTypeName(const TCodeTokens& code, std::size_t i) {
@@ -189,11 +95,24 @@ TValueKind KindOfTypeName(const TCodeTokens& code, std::size_t i) {
     if (type == "DOUBLE" || type == "FLOAT" || type == "REAL") {
         return TValueKind::Decimal;
     }
+    if (type == "VARCHAR" || type == "CHAR" || type == "CHARACTER") {
+        return TValueKind::Text;
+    }
+    if (type == "BLOB") {
+        // BLOB SUB_TYPE TEXT (or 1) is text; any other BLOB is pasted as x'...'.
+        if (code.Upper(i + 1) == "SUB_TYPE") {
+            const std::string sub = code.Upper(i + 2);
+            const bool text =
+                sub == "TEXT" || (i + 2 < code.tokens.size() && code.Text(i + 2) == "1");
+            return text ? TValueKind::Text : TValueKind::Binary;
+        }
+        return TValueKind::Binary;
+    }
     if ((type == "NUMERIC" || type == "DECIMAL") && code.IsSymbol(i + 1, '(') &&
         code.IsSymbol(i + 3, ',') && i + 4 < code.tokens.size() &&
-        code.tokens[i + 4].kind == TSqlToken::Number) {
+        code.tokens[i + 4].Kind == TSqlToken::Number) {
         const TSqlToken& scale = code.tokens[i + 4];
-        return code.text.substr(scale.begin, scale.end - scale.begin) != "0" ? TValueKind::Decimal
+        return code.text.substr(scale.Begin, scale.End - scale.Begin) != "0" ? TValueKind::Decimal
                                                                              : TValueKind::Unknown;
     }
     return TValueKind::Unknown;
@@ -227,9 +146,19 @@ TValueKind FirstColumnKind(std::string_view select) {
         kind = TValueKind::Timestamp;
         i += 1;
     } else if ((first == "DATE" || first == "TIME" || first == "TIMESTAMP") &&
-               i + 1 < code.tokens.size() && code.tokens[i + 1].kind == TSqlToken::String) {
+               i + 1 < code.tokens.size() && code.tokens[i + 1].Kind == TSqlToken::String) {
         kind = KindOfTypeName(code, i);
         i += 2;
+    } else if (first == "LIST" && code.IsSymbol(i + 1, '(')) {
+        // LIST() gives a BLOB SUB_TYPE TEXT.
+        const std::size_t close = ClosingParenthesis(code, i + 1);
+        if (close < code.tokens.size()) {
+            kind = TValueKind::Text;
+            i = close + 1;
+        }
+    } else if (i < code.tokens.size() && code.tokens[i].Kind == TSqlToken::String) {
+        kind = TValueKind::Text;
+        i += 1;
     } else if (first == "CAST" && code.IsSymbol(i + 1, '(')) {
         // The type after the last AS inside the CAST's own parentheses.
         int depth = 0;
@@ -255,9 +184,9 @@ TValueKind FirstColumnKind(std::string_view select) {
         if (code.IsSymbol(j, '-') || code.IsSymbol(j, '+')) {
             ++j;
         }
-        if (j < code.tokens.size() && code.tokens[j].kind == TSqlToken::Number) {
+        if (j < code.tokens.size() && code.tokens[j].Kind == TSqlToken::Number) {
             const TSqlToken& number = code.tokens[j];
-            const std::string_view digits = select.substr(number.begin, number.end - number.begin);
+            const std::string_view digits = select.substr(number.Begin, number.End - number.Begin);
             if (digits.find_first_of(".eE") != std::string_view::npos) {
                 kind = TValueKind::Decimal;
             }
@@ -272,8 +201,8 @@ TValueKind FirstColumnKind(std::string_view select) {
         ++i;
     }
     if (i < code.tokens.size() &&
-        ((code.tokens[i].kind == TSqlToken::Word && code.Upper(i) != "FROM") ||
-         code.tokens[i].kind == TSqlToken::QuotedName)) {
+        ((code.tokens[i].Kind == TSqlToken::Word && code.Upper(i) != "FROM") ||
+         code.tokens[i].Kind == TSqlToken::QuotedName)) {
         ++i;
     }
     if (i < code.tokens.size() && !code.IsSymbol(i, ',') && code.Upper(i) != "FROM") {
@@ -300,6 +229,8 @@ std::string LocaleExample(TValueKind kind) {
     case TValueKind::Decimal:
         return "with the locale's decimal separator, here " + FloatToText(1234.5) + " for 1234.5";
     case TValueKind::Unknown:
+    case TValueKind::Text:
+    case TValueKind::Binary:
         break;
     }
     return {};
@@ -315,6 +246,10 @@ const char* KindName(TValueKind kind) {
         return "a timestamp";
     case TValueKind::Decimal:
         return "a decimal number";
+    case TValueKind::Text:
+        return "a text";
+    case TValueKind::Binary:
+        return "a BLOB";
     case TValueKind::Unknown:
         break;
     }
@@ -375,9 +310,35 @@ private:
     std::vector<std::size_t> breaks_;
 };
 
+// The words that can begin an SQL statement (Firebird's DSQL up to version 5); any other
+// first word marks a fragment.
+constexpr std::array<std::string_view, 21> kStatementWords = {
+    "ALTER",  "CALL",     "COMMENT",   "COMMIT", "CREATE", "DECLARE",  "DELETE",
+    "DROP",   "EXECUTE",  "GRANT",     "INSERT", "MERGE",  "RECREATE", "RELEASE",
+    "REVOKE", "ROLLBACK", "SAVEPOINT", "SELECT", "SET",    "UPDATE",   "WITH"};
+
+// What an unclosed construct is called in a finding.
+std::string OpeningName(TSqlOpening::TWhat what) {
+    switch (what) {
+    case TSqlOpening::String:
+        return "the string that begins here";
+    case TSqlOpening::QuotedName:
+        return "the \"...\" text that begins here";
+    case TSqlOpening::Comment:
+        return "the /* comment that begins here";
+    case TSqlOpening::Parenthesis:
+        return "the '(' here";
+    case TSqlOpening::Block:
+        return "the PSQL body that begins here";
+    case TSqlOpening::Nothing:
+        break;
+    }
+    return {};
+}
+
 class TScriptChecker {
 public:
-    void Statement(const std::string& statement, std::size_t firstLine);
+    void Statement(const std::string& statement, const TStatementShape& shape);
     TScriptReport Finish();
     void Add(std::size_t line, TSeverity severity, std::string text) {
         report_.Findings.push_back(TFinding{line, severity, std::move(text)});
@@ -389,28 +350,53 @@ private:
                           const TStatementLines& lines);
     void CheckSql(const std::string& statement, std::string_view trimmed,
                   const TStatementLines& lines);
+    // A first word that cannot begin a statement; true when it found one.
+    bool CheckFragment(const TCodeTokens& code, const TStatementLines& lines);
+    // A ";" that ends a line with more SQL after it, outside a PSQL body.
+    void CheckTwoStatements(const std::string& statement, const TCodeTokens& code,
+                            const TStatementLines& lines);
     // The @name references of `text` (which starts at `offset` in the statement), checked
     // against the variables declared so far.
     void CheckReferences(std::string_view text, std::size_t offset, const TStatementLines& lines);
+    // A declared variable of a known kind used where its text breaks the statement.
+    void CheckPlacement(const TVariableInfo& info, std::string_view reference, bool quoted,
+                        std::size_t line);
+
+    // An undeclared reference inside quotes: the runner keeps it as written, which is what was
+    // meant unless the variable is declared later (then the reference comes too early).
+    struct TQuotedReference {
+        std::string Folded;
+        std::string Spelling;
+        std::size_t Line = 0;
+    };
 
     TScriptReport report_;
     std::unordered_map<std::string, TVariableInfo> variables_;  // by folded name
     std::vector<std::string> declarationOrder_;                 // folded names
+    std::vector<TQuotedReference> quotedReferences_;
+    std::size_t previousEnd_ = 0;  // the last line of the previous statement, 0 for none
 };
 
-void TScriptChecker::Statement(const std::string& statement, std::size_t firstLine) {
+void TScriptChecker::Statement(const std::string& statement, const TStatementShape& shape) {
     const std::string_view trimmed = Trim(statement);
-    if (trimmed.empty()) {
-        return;  // nothing happens for it
+    if (trimmed.empty() || shape.CommentOnly) {
+        return;  // the runner does nothing with it
     }
     ++report_.Statements;
-    const TStatementLines lines(statement, firstLine);
+    const TStatementLines lines(statement, shape.FirstLine);
+    if (shape.Open.What != TSqlOpening::Nothing) {
+        Add(lines.LineOf(shape.Open.Offset), TSeverity::Error,
+            OpeningName(shape.Open.What) +
+                " is never closed: the runner reads everything from here to the end of the "
+                "script as one statement, which the server rejects");
+    }
     CheckNul(statement, lines);
     if (IsDeclaration(trimmed)) {
         CheckDeclaration(statement, trimmed, lines);
     } else {
         CheckSql(statement, trimmed, lines);
     }
+    previousEnd_ = lines.LineOf(statement.size());
 }
 
 void TScriptChecker::CheckNul(std::string_view text, const TStatementLines& lines) {
@@ -496,12 +482,6 @@ void TScriptChecker::CheckSql(const std::string& statement, std::string_view tri
     }
 
     const TCodeTokens code = CodeTokens(statement);
-    if (code.tokens.empty()) {
-        Add(lines.First(), TSeverity::Error,
-            "the statement is only a comment: the server rejects it as an empty statement; put "
-            "the comment into the statement below it, without a blank line between them");
-        return;
-    }
     const std::string w0 = code.Upper(0);
     const std::string w1 = code.Upper(1);
     const std::string w2 = code.Upper(2);
@@ -524,59 +504,100 @@ void TScriptChecker::CheckSql(const std::string& statement, std::string_view tri
         }
         Add(lines.First(), TSeverity::Error,
             what + " is an isql command, not SQL: the server rejects it" + hint);
-    } else {
-        // A ";" that ends a line with more SQL after it, outside a PSQL body.
-        std::size_t w = 0;
-        const std::string first = code.Upper(w);
-        bool psql = first == "EXECUTE" && code.Upper(1) == "BLOCK";
-        if (first == "CREATE" || first == "RECREATE" || first == "ALTER") {
-            w = code.Upper(1) == "OR" && code.Upper(2) == "ALTER" ? 3 : 1;
-            const std::string object = code.Upper(w);
-            psql = object == "TRIGGER" || object == "PROCEDURE" || object == "FUNCTION" ||
-                   object == "PACKAGE";
-        }
-        int parens = 0;
-        int blocks = 0;
-        bool inBody = false;       // after the AS that starts the body
-        bool blockClosed = false;  // a block of the body has ended
-        for (std::size_t i = 0; i < code.tokens.size(); ++i) {
-            const std::string word = psql ? code.Upper(i) : std::string();
-            if (code.IsSymbol(i, '(')) {
-                ++parens;
-            } else if (code.IsSymbol(i, ')')) {
-                parens = std::max(0, parens - 1);
-            } else if (word == "AS" && parens == 0) {
-                inBody = true;
-            } else if (inBody && (word == "BEGIN" || word == "CASE")) {
-                ++blocks;
-            } else if (inBody && word == "END" && blocks > 0) {
-                blockClosed = --blocks == 0;
-            }
-            if (!code.IsSymbol(i, ';') || i + 1 == code.tokens.size()) {
-                continue;
-            }
-            if (psql && inBody && (blocks > 0 || !blockClosed)) {
-                continue;  // inside the body, or among its declarations
-            }
-            const TSqlToken& next = code.tokens[i + 1];
-            const std::string_view between = std::string_view(statement).substr(
-                code.tokens[i].end, next.begin - code.tokens[i].end);
-            if (between.find('\n') == std::string_view::npos) {
-                continue;
-            }
-            const std::string nextWord = code.Upper(i + 1);
-            if (psql && (nextWord == "BEGIN" || nextWord == "DECLARE")) {
-                continue;  // the main block after a sub-routine
-            }
-            Add(lines.LineOf(next.begin), TSeverity::Error,
-                "two statements in one block: the ';' on line " +
-                    std::to_string(lines.LineOf(code.tokens[i].begin)) +
-                    " ends a statement and more SQL follows; the server receives both as one text "
-                    "and rejects it; separate them with a blank line");
-            break;
-        }
+    } else if (!CheckFragment(code, lines)) {
+        CheckTwoStatements(statement, code, lines);
     }
     CheckReferences(statement, 0, lines);
+}
+
+bool TScriptChecker::CheckFragment(const TCodeTokens& code, const TStatementLines& lines) {
+    if (code.tokens.empty()) {
+        return false;
+    }
+    const TSqlToken& first = code.tokens.front();
+    // A parenthesised query may begin a statement.
+    if ((first.Kind == TSqlToken::Word && OneOf(code.Upper(0), kStatementWords)) ||
+        code.IsSymbol(0, '(')) {
+        return false;
+    }
+    std::string message = "'" + std::string(code.Text(0)) +
+                          "' cannot begin an SQL statement: the text from here to the next "
+                          "blank line is a fragment, which the server rejects";
+    if (previousEnd_ != 0) {
+        message += "; if it belongs to the statement above, the blank line on line " +
+                   std::to_string(lines.First() - 1) +
+                   " has cut that statement short, and its first part runs without it";
+    }
+    Add(lines.LineOf(first.Begin), TSeverity::Error, std::move(message));
+    return true;
+}
+
+void TScriptChecker::CheckTwoStatements(const std::string& statement, const TCodeTokens& code,
+                                        const TStatementLines& lines) {
+    for (std::size_t i = 0; i + 1 < code.tokens.size(); ++i) {
+        // Inside a PSQL body, semicolons end the body's own statements.
+        if (!code.IsSymbol(i, ';') || code.tokens[i].InBody) {
+            continue;
+        }
+        const TSqlToken& next = code.tokens[i + 1];
+        const std::string_view between =
+            std::string_view(statement).substr(code.tokens[i].End, next.Begin - code.tokens[i].End);
+        if (between.find('\n') == std::string_view::npos) {
+            continue;
+        }
+        Add(lines.LineOf(next.Begin), TSeverity::Error,
+            "two statements in one block: the ';' on line " +
+                std::to_string(lines.LineOf(code.tokens[i].Begin)) +
+                " ends a statement and more SQL follows; the server receives both as one text "
+                "and rejects it; separate them with a blank line");
+        return;
+    }
+}
+
+void TScriptChecker::CheckPlacement(const TVariableInfo& info, std::string_view reference,
+                                    bool quoted, std::size_t line) {
+    const std::string name(reference);
+    if (PastedAsLiteral(info.Kind)) {
+        if (quoted) {
+            Add(line, TSeverity::Error,
+                name + (info.Kind == TValueKind::Text ? " holds a text" : " holds a BLOB") +
+                    ", which the runner pastes as a literal of its own (" +
+                    (info.Kind == TValueKind::Text ? "'...'" : "x'...'") +
+                    "), and stands inside quotes: the quotes end each other and the statement "
+                    "breaks; write " +
+                    name + " without quotes around it");
+        }
+        return;
+    }
+    if (info.Kind == TValueKind::Unknown) {
+        return;
+    }
+    if (quoted) {
+        Add(line, TSeverity::Warning,
+            name + " holds " + KindName(info.Kind) +
+                " and stands inside quotes: the runner writes it " + LocaleExample(info.Kind) +
+                ", which depends on the locale of the setup; CAST it AS VARCHAR in its SELECT "
+                "for a fixed form");
+        return;
+    }
+    if (info.Kind == TValueKind::Decimal) {
+        // With a decimal point the number is a number; with a decimal comma it is two.
+        const bool comma = LocaleExample(TValueKind::Decimal).find("1234,5") != std::string::npos;
+        Add(line, comma ? TSeverity::Error : TSeverity::Warning,
+            name + " holds a decimal number and stands outside quotes: the runner writes it " +
+                LocaleExample(info.Kind) +
+                (comma ? ", which the server reads as two values"
+                       : "; under a locale with a decimal comma the server reads it as two "
+                         "values") +
+                "; CAST it AS VARCHAR in its SELECT for a fixed form");
+        return;
+    }
+    Add(line, TSeverity::Error,
+        name + " holds " + KindName(info.Kind) +
+            " and stands outside quotes: the runner writes it " + LocaleExample(info.Kind) +
+            ", which the server does not read as that value (a date pasted bare becomes "
+            "arithmetic or a syntax error); CAST it AS VARCHAR in its SELECT and use the quoted "
+            "literal that gives");
 }
 
 void TScriptChecker::CheckReferences(std::string_view text, std::size_t offset,
@@ -584,48 +605,43 @@ void TScriptChecker::CheckReferences(std::string_view text, std::size_t offset,
     if (text.find('@') == std::string_view::npos) {
         return;
     }
-    const std::vector<TSqlToken> tokens = Tokenize(text);
-    const auto contextOf = [&tokens](std::size_t at) -> TSqlToken::Kind {
+    const std::vector<TSqlToken> tokens = TokenizeSql(text);
+    const auto contextOf = [&tokens](std::size_t at) -> TSqlToken::TKind {
         const auto after = std::upper_bound(
             tokens.begin(), tokens.end(), at,
-            [](std::size_t position, const TSqlToken& token) { return position < token.begin; });
+            [](std::size_t position, const TSqlToken& token) { return position < token.Begin; });
         if (after == tokens.begin()) {
             return TSqlToken::Symbol;
         }
         const TSqlToken& token = *(after - 1);
-        return at < token.end ? token.kind : TSqlToken::Symbol;
+        return at < token.End ? token.Kind : TSqlToken::Symbol;
     };
     for (std::size_t at = text.find('@'); at != std::string_view::npos; at = text.find('@', at)) {
         const std::size_t end = ReferenceEnd(text, at);
         const std::string_view reference = text.substr(at, end - at);
         const std::size_t line = lines.LineOf(offset + at);
-        const TSqlToken::Kind context = contextOf(at);
-        const auto found = variables_.find(FoldedName(reference));
+        const TSqlToken::TKind context = contextOf(at);
+        const bool quoted = context == TSqlToken::String || context == TSqlToken::QuotedName;
+        const std::string folded = FoldedName(reference);
+        const auto found = variables_.find(folded);
         if (found != variables_.end()) {
             TVariableInfo& info = found->second;
             info.Used = true;
-            if (info.Kind != TValueKind::Unknown &&
-                (context == TSqlToken::String || context == TSqlToken::QuotedName)) {
-                Add(line, TSeverity::Warning,
-                    std::string(reference) + " holds " + KindName(info.Kind) +
-                        " and stands inside quotes: the runner writes it " +
-                        LocaleExample(info.Kind) +
-                        ", which depends on the locale of the setup; CAST it AS VARCHAR in its "
-                        "SELECT for a fixed form");
+            if (context != TSqlToken::Comment) {
+                CheckPlacement(info, reference, quoted, line);
             }
+        } else if (quoted) {
+            quotedReferences_.push_back(TQuotedReference{folded, std::string(reference), line});
         } else {
             std::string message = std::string(reference) +
                                   " is not a variable declared at this point: "
                                   "the runner removes it from the text";
-            if (context == TSqlToken::String || context == TSqlToken::QuotedName) {
-                message += ", also inside this quoted string (an e-mail address loses the part "
-                           "from its @ on)";
-            } else if (context == TSqlToken::Comment) {
+            if (context == TSqlToken::Comment) {
                 message += ", also inside this comment";
             }
             // A name ends only at a blank and a few other characters: "@id;" is not "@id".
             std::size_t stem = 1;
-            while (stem < reference.size() && IsWordChar(reference[stem]) &&
+            while (stem < reference.size() && IsSqlWordChar(reference[stem]) &&
                    static_cast<unsigned char>(reference[stem]) < 128) {
                 ++stem;
             }
@@ -644,6 +660,15 @@ void TScriptChecker::CheckReferences(std::string_view text, std::size_t offset,
 }
 
 TScriptReport TScriptChecker::Finish() {
+    for (const TQuotedReference& reference : quotedReferences_) {
+        const auto later = variables_.find(reference.Folded);
+        if (later != variables_.end() && later->second.FirstLine > reference.Line) {
+            Add(reference.Line, TSeverity::Warning,
+                reference.Spelling + " inside quotes is declared only later, on line " +
+                    std::to_string(later->second.FirstLine) +
+                    ": here the runner keeps it as written");
+        }
+    }
     for (const std::string& folded : declarationOrder_) {
         const TVariableInfo& info = variables_.at(folded);
         if (!info.Used) {
@@ -654,6 +679,69 @@ TScriptReport TScriptChecker::Finish() {
     std::stable_sort(report_.Findings.begin(), report_.Findings.end(),
                      [](const TFinding& a, const TFinding& b) { return a.Line < b.Line; });
     return std::move(report_);
+}
+
+// ---- Ctrl-Z ----
+
+// A Ctrl-Z character before the end of a script file: its line and what the runner never reads
+// after it.
+struct TCtrlZ {
+    std::size_t Line = 0;        // the line it stands on, counting from 1
+    std::size_t LinesAfter = 0;  // the lines after that one
+    bool TextAfter = false;      // anything but blanks and line breaks follows it
+};
+
+// Finds the first Ctrl-Z of the file as the reader sees it: a byte of code 26, or in a UTF-16
+// file (with its byte-order mark) the character. nullopt when there is none or the file
+// cannot be read.
+std::optional<TCtrlZ> FindCtrlZ(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        return std::nullopt;
+    }
+    const bool littleEndian = bytes.starts_with("\xFF\xFE");
+    const bool utf16 = littleEndian || bytes.starts_with("\xFE\xFF");
+    // Code units of one or two bytes; a line ends at each LF, as the reader counts.
+    const std::size_t unit = utf16 ? 2 : 1;
+    const auto codeAt = [&](std::size_t i) -> unsigned {
+        if (!utf16) {
+            return static_cast<unsigned char>(bytes[i]);
+        }
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return littleEndian ? a | (b << 8) : (a << 8) | b;
+    };
+    TCtrlZ found;
+    found.Line = 1;
+    std::size_t i = utf16 ? 2 : 0;
+    for (; i + unit <= bytes.size(); i += unit) {
+        const unsigned c = codeAt(i);
+        if (c == 26) {
+            break;
+        }
+        found.Line += c == '\n' ? 1 : 0;
+    }
+    if (i + unit > bytes.size()) {
+        return std::nullopt;
+    }
+    // The rest of the Ctrl-Z's line, then every line that has a character.
+    bool lineEnded = false;
+    bool atLineStart = false;
+    for (i += unit; i + unit <= bytes.size(); i += unit) {
+        const unsigned c = codeAt(i);
+        found.TextAfter = found.TextAfter || c > 32;
+        if (!lineEnded) {
+            lineEnded = c == '\n';
+            atLineStart = lineEnded;
+            continue;
+        }
+        if (atLineStart) {
+            ++found.LinesAfter;
+        }
+        atLineStart = c == '\n';
+    }
+    return found;
 }
 
 // ---- Settings ----
@@ -675,7 +763,7 @@ TScriptReport CheckScript(const std::string& path) {
                     std::string("the script is read as ") + EncodingName(encoding) +
                         " and converted to Windows-1251, the connection character set");
     }
-    ReadStatements(file, [&](const std::string& statement, std::size_t firstLine,
+    ReadStatements(file, [&](const std::string& statement, const TStatementShape& shape,
                              const std::vector<TUnconvertible>& unconvertible) {
         if (!unconvertible.empty()) {
             // The runner's own message, and what it does with such a statement.
@@ -686,9 +774,19 @@ TScriptReport CheckScript(const std::string& path) {
                                    "this one runs for that database"
                                  : "; the runner does not run the statement"));
         }
-        checker.Statement(statement, firstLine);
+        checker.Statement(statement, shape);
     });
     file.Close();
+    if (const std::optional<TCtrlZ> ctrlZ = FindCtrlZ(path); ctrlZ && ctrlZ->TextAfter) {
+        checker.Add(
+            ctrlZ->Line, TSeverity::Error,
+            "a Ctrl-Z (code 26) ends the script here for the runner: " +
+                (ctrlZ->LinesAfter > 0
+                     ? "the " + std::to_string(ctrlZ->LinesAfter) +
+                           (ctrlZ->LinesAfter == 1 ? " line after it is" : " lines after it are") +
+                           " never read"
+                     : std::string("the text after it on this line is never read")));
+    }
     return checker.Finish();
 }
 

@@ -1,10 +1,11 @@
 // The script reader: the script's path, the shared-read script file with its line rules and
-// the loop that cuts the script into statements.
+// the loop that cuts the script into statements at blank lines where the text is complete.
 #include "runner/ScriptReader.h"
 
 #include "runner/Paths.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptVariables.h"
+#include "runner/StatementLog.h"
 #include "runner/StatementRunner.h"
 #include "runner/Text.h"
 
@@ -237,6 +238,7 @@ void TScriptFile::Close() noexcept {
 void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
     const std::string path = ScriptPath(context.ExecutablePath, context.FirstArgument);
     context.ScriptPath = path;
+    context.StatementLine = 0;
     std::optional<TScriptFile> file;
     try {
         file.emplace(path);
@@ -248,10 +250,27 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         return;
     }
 
-    // A statement holding a place that the conversion could not carry over is not handed on.
-    ReadStatements(*file, [&](const std::string& statement, std::size_t firstLine,
+    // OnError=Stop: the statements after a failed one are counted, not run.
+    const bool stopOnError = context.Settings.OnError == TOnError::Stop;
+    const std::size_t failedBefore = context.FailedStatements;
+    std::size_t skipped = 0;
+    std::size_t firstSkipped = 0;
+    ReadStatements(*file, [&](const std::string& statement, const TStatementShape& shape,
                               const std::vector<TUnconvertible>& unconvertible) {
-        context.StatementLine = firstLine;
+        context.StatementLine = shape.FirstLine;
+        if (shape.CommentOnly) {
+            LogSkippedComment(context);
+            return;
+        }
+        if (stopOnError && context.FailedStatements != failedBefore) {
+            if (!IsBlank(statement)) {
+                firstSkipped = skipped == 0 ? shape.FirstLine : firstSkipped;
+                ++skipped;
+            }
+            return;
+        }
+        // A statement holding a place that the conversion could not carry over is not
+        // handed on.
         if (unconvertible.empty()) {
             execute(statement);
             return;
@@ -263,6 +282,9 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
         ReportFailedStatement(context, statement, message);
     });
     file->Close();
+    if (skipped > 0) {
+        LogStoppedScript(context, skipped, firstSkipped);
+    }
 }
 
 void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
@@ -271,41 +293,55 @@ void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
     const std::vector<TUnconvertible>& places = file.Script().Unconvertible;
     std::size_t nextPlace = 0;
     std::vector<TUnconvertible> held;
-    const auto handOn = [&](const std::string& statement, std::size_t firstLine,
-                            std::size_t lastLine) {
+    TStatementShape shape;
+    const auto handOn = [&](const std::string& statement, std::size_t lastLine) {
         held.clear();
         for (; nextPlace < places.size() && places[nextPlace].Line <= lastLine; ++nextPlace) {
-            if (places[nextPlace].Line >= firstLine) {
+            if (places[nextPlace].Line >= shape.FirstLine) {
                 held.push_back(places[nextPlace]);
             }
         }
-        handle(statement, firstLine, held);
+        handle(statement, shape, held);
     };
 
+    // The scanner goes on from where it stopped at each new line: whether the statement may
+    // end at a blank line is known without scanning it again.
+    TSqlScanner scanner;
     std::string statement;
     std::string line;
-    std::size_t firstLine = 1;
     while (file.ReadLine(line)) {
-        if (IsBlank(line)) {
+        if (IsBlank(line) && (statement.empty() || scanner.Complete())) {
             if (statement.empty()) {
-                handOn(statement, file.LineNumber(), file.LineNumber());
+                shape = TStatementShape{file.LineNumber(), false, {}};
+                handOn(statement, file.LineNumber());
             } else {
-                handOn(statement, firstLine, file.LineNumber() - 1);
+                shape.CommentOnly = !scanner.HasCode();
+                handOn(statement, file.LineNumber() - 1);
             }
             statement.clear();
-        } else if (statement.empty()) {
-            firstLine = file.LineNumber();
+            scanner.Reset();
+            continue;
+        }
+        if (statement.empty()) {
+            shape = TStatementShape{file.LineNumber(), false, {}};
             statement.swap(line); // the line as read; ReadLine refills `line` anyway
         } else {
+            // A blank line inside an open string, comment, parenthesis or PSQL body belongs
+            // to the statement as it stands in the file.
             statement += "\r\n";
             statement += line;
         }
+        scanner.Scan(statement);
     }
-    // The last statement of a script that does not end with a blank line.
+    // The last statement of a script that does not end with a blank line, or one that is
+    // still open at the end: it is handed on as it is, and the server reports it.
     if (statement.empty()) {
-        handOn(statement, file.LineNumber() + 1, file.LineNumber() + 1);
+        shape = TStatementShape{file.LineNumber() + 1, false, {}};
+        handOn(statement, file.LineNumber() + 1);
     } else {
-        handOn(statement, firstLine, file.LineNumber());
+        shape.CommentOnly = scanner.Complete() && !scanner.HasCode();
+        shape.Open = scanner.Opening();
+        handOn(statement, file.LineNumber());
     }
 }
 

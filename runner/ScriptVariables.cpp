@@ -2,6 +2,7 @@
 #include "runner/ScriptVariables.h"
 
 #include "ibclient/Errors.h"
+#include "runner/SqlTokenizer.h"
 #include "runner/Text.h"
 
 #include <algorithm>
@@ -140,6 +141,8 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
     std::string result;
     result.reserve(text.size());
     std::size_t position = 0;
+    // Scans the text up to each undeclared reference, each part once.
+    TSqlScanner scanner;
     while (position < text.size()) {
         const std::size_t at = text.find('@', position);
         if (at == std::string_view::npos) {
@@ -151,6 +154,14 @@ std::string SubstituteVariables(std::string_view text, const TScriptVariables& v
         const std::size_t end = ReferenceEnd(text, at);
         if (const std::string* value = variables.ValueOf(text.substr(at, end - at))) {
             result += *value;
+        } else {
+            // An undeclared reference inside a quoted literal is text ('info@example.com');
+            // elsewhere it disappears. The "@" is scanned too: it may be the delimiter that
+            // opens or closes a Q'@...@' string.
+            scanner.Scan(text.substr(0, at + 1));
+            if (scanner.InQuotes()) {
+                result.append(text, at, end - at);
+            }
         }
         position = end;
     }
@@ -185,6 +196,20 @@ std::string QuoteStringValue(std::string_view text) {
             result += '\'';
         }
         result += c;
+    }
+    result += '\'';
+    return result;
+}
+
+std::string HexLiteral(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(bytes.size() * 2 + 3);
+    result += "x'";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        result += kDigits[u >> 4];
+        result += kDigits[u & 0x0F];
     }
     result += '\'';
     return result;

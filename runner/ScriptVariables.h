@@ -67,8 +67,9 @@ class TScriptVariables {
 
 // `text` with every @name reference replaced by the variable's value. A name runs from its
 // "@" up to the next name-ending character (tab, LF, CR, blank, " ' ( ) * + , - / |) or to the
-// end of the text; a second "@" belongs to the name. Undeclared references are dropped;
-// pasted values are not searched again.
+// end of the text; a second "@" belongs to the name. An undeclared reference inside a quoted
+// string or name ('...', "...", Q'...') stays as written; elsewhere it is dropped. Pasted
+// values are not searched again.
 std::string SubstituteVariables(std::string_view text, const TScriptVariables& variables);
 
 // The end of the @name reference whose "@" stands at `at` in `text`: the position of the
@@ -86,6 +87,10 @@ bool IsDeclaration(std::string_view trimmedStatement) noexcept;
 // The value text of a CHAR/VARCHAR result: the text between single quotation marks with every
 // quotation mark inside doubled, so the pasted literal stands for exactly the stored text.
 std::string QuoteStringValue(std::string_view text);
+
+// The value text of a binary BLOB: its bytes as a hexadecimal literal, x'...' (two upper-case
+// digits a byte), which the server reads back as the same bytes.
+std::string HexLiteral(std::string_view bytes);
 
 // The parts of a well-formed declaration, views into the trimmed statement.
 struct TDeclaration {

@@ -8,8 +8,11 @@
 #include "ibclient/IBQuery.h"
 #include "ibclient/IBSQL.h"
 #include "ibclient/IBTransaction.h"
+#include "runner/CompileError.h"
 #include "runner/Connection.h"
+#include "runner/DeclarationRunner.h"
 #include "runner/RunnerContext.h"
+#include "runner/StatementLog.h"
 #include "runner/Text.h"
 #include "runner/Watchdog.h"
 
@@ -19,13 +22,6 @@ namespace {
 
 constexpr int32_t kErrorLevel = 1;
 constexpr int32_t kProgressLevel = 5;
-
-// The operations that StatementTimeout bounds, as its time-out message names them.
-constexpr std::string_view kStatement = "the statement";
-constexpr std::string_view kCommit = "the commit";
-constexpr std::string_view kDeclarationQuery = "the declaration query";
-constexpr std::string_view kStarting = "starting a transaction";
-constexpr std::string_view kHistoryLookup = "the history lookup";
 
 // The second attempt after a failed first one: roll back, reopen the connection (a dead
 // attachment is dropped, and a server that went away is waited for), start a transaction,
@@ -47,17 +43,17 @@ bool Retry(RunnerContext& context, ibclient::TIBSQL& sql, THistory& history,
             // detach; it has been dropped, and the reconnect attaches anew.
         }
         Reconnect(context);
-        if (Guarded(context, kHistoryLookup, [&] {
+        if (Guarded(context, kTheHistoryLookup, [&] {
                 return history.SettledAfterFailure(context, key, statement, error, commitInDoubt);
             })) {
             return true;
         }
-        Guarded(context, kStarting, [&] { transaction.Start(); });
-        Guarded(context, kStatement, [&] {
+        Guarded(context, kStartingATransaction, [&] { transaction.Start(); });
+        Guarded(context, kTheStatement, [&] {
             history.Record(context, key);
             sql.RunStatement();
         });
-        Guarded(context, kCommit, [&] { transaction.Commit(); });
+        Guarded(context, kTheCommit, [&] { transaction.Commit(); });
         return true;
     } catch (...) {
         return false;
@@ -101,14 +97,24 @@ std::optional<std::string> EvaluateSelect(ibclient::TIBQuery& query, const std::
     if (field.IsNull()) {
         return std::string("NULL");
     }
+    // BLOB values are literals too: a text pasted bare would become SQL (a "--" in it would
+    // comment out the rest of the statement).
+    if (field.DataType() == ibclient::ftMemo) {
+        return QuoteStringValue(field.AsString());
+    }
+    if (field.DataType() == ibclient::ftBlob) {
+        return HexLiteral(field.AsString());
+    }
     return field.AsString();
 }
 
 void ReportFailedStatement(RunnerContext& context, const std::string& statement,
                            const std::string& message) {
     context.ErrorFlag = true;
+    ++context.FailedStatements;
     context.LogMessage(kErrorLevel, " error: there was an error during execution SQL: \r\n" +
-                                        statement + "\r\n" + "error message: " + message + "\r\n");
+                                        statement + "\r\n" + "error message: " + message + "\r\n" +
+                                        StatementLocation(context));
     context.Notify("There was an error during execution SQL: ");
     context.Notify(statement);
     context.Notify("\r\n");
@@ -120,10 +126,7 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     ThrowIfInterrupted(context);
     const std::string trimmed(Trim(statement));
     if (IsDeclaration(trimmed)) {
-        ibclient::TIBQuery& query = run.Query();
-        HandleDeclaration(statement, trimmed, run.Variables(), [&](const std::string& sql) {
-            return Guarded(context, kDeclarationQuery, [&] { return EvaluateSelect(query, sql); });
-        });
+        RunDeclaration(context, run, statement, trimmed);
         return;
     }
     if (trimmed.empty()) {
@@ -137,30 +140,32 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     sql.CloseCursor();
     // The statement as written, not trimmed: leading blanks and inner line breaks reach the
     // server as they stand in the script.
-    sql.SQL().SetText(SubstituteVariables(statement, run.Variables()));
+    const std::string executed = SubstituteVariables(statement, run.Variables());
+    sql.SQL().SetText(executed);
 
     std::optional<std::string> firstError;
     bool retry = true;
     bool commitInDoubt = false;
     try {
-        if (Guarded(context, kHistoryLookup,
+        if (Guarded(context, kTheHistoryLookup,
                     [&] { return history.SkipApplied(context, key, statement); })) {
             return;
         }
         // The log shows the statement as written, with its @name references.
         context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
-        Guarded(context, kStatement, [&] {
+        LogSentStatement(context, executed);
+        Guarded(context, kTheStatement, [&] {
             history.Record(context, key);
             sql.RunStatement();
         });
-        Guarded(context, kCommit, [&] { transaction.Commit(); });
+        Guarded(context, kTheCommit, [&] { transaction.Commit(); });
     } catch (const EStatementTimeout& e) {
         // Not run again: a second run would take as long, and after a cut commit its work may
         // be in the database already.
         firstError = e.Message();
         retry = false;
     } catch (const ibclient::Exception& e) {
-        firstError = e.Message();
+        firstError = FailureMessage(context, executed, e);
         commitInDoubt = dynamic_cast<const ibclient::EIBCommitInDoubt*>(&e) != nullptr;
     }
 
@@ -176,7 +181,7 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
         // the error here ends the script run.
         transaction.Rollback();
     }
-    Guarded(context, kStarting, [&] { transaction.Start(); });
+    Guarded(context, kStartingATransaction, [&] { transaction.Start(); });
 }
 
 }  // namespace runner

@@ -48,25 +48,27 @@ private:
 };
 
 // Handles one collected statement (lines joined by CR LF, untrimmed). A declaration goes to
-// the script variables; a blank statement does nothing; a statement that the history shows
-// applied is skipped (logged at level 5); any other statement is logged at level 5, recorded
-// in the history, executed and committed, and on failure rolled back and the connection
-// reopened; unless the history then shows that the failed attempt was committed after all,
-// the statement is run once more. When the retry fails too, ErrorFlag is set and the first
-// error's message is logged at level 1. A new transaction is started after every SQL
+// RunDeclaration; a blank statement does nothing; a statement that the history shows applied
+// is skipped (logged at level 5); any other statement is logged at level 5 (and the text sent
+// at level 6), recorded in the history, executed and committed, and on failure rolled back and
+// the connection reopened; unless the history then shows that the failed attempt was committed
+// after all, the statement is run once more. When the retry fails too, ErrorFlag is set and
+// the first error's message is logged at level 1. A new transaction is started after every SQL
 // statement. Raises on a malformed declaration, a failing declaration query, a failing
 // rollback after a failed retry and a failing start of the next transaction.
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement);
 
-// Records a statement that did not run: sets ErrorFlag, logs the level-1 " error: there was
-// an error during execution SQL: " entry with the statement and `message`, and notifies.
+// Records a statement that did not run: sets ErrorFlag, counts it in FailedStatements, logs
+// the level-1 " error: there was an error during execution SQL: " entry with the statement,
+// `message` and the statement's location (StatementLocation), and notifies.
 void ReportFailedStatement(RunnerContext& context, const std::string& statement,
                            const std::string& message);
 
 // The value of a SELECT-valued declaration: opens `query` with `sql` and returns the text of
 // the first field of the first row; a CHAR/VARCHAR value is quoted (QuoteStringValue, NULL
-// giving ''), a NULL of any other type is "NULL". nullopt when the query gives no row. The
-// query is left open. Its errors propagate.
+// giving ''), a NULL of any other type is "NULL", a text BLOB is quoted like a VARCHAR and
+// any other BLOB is a hexadecimal literal (HexLiteral). nullopt when the query gives no row.
+// The query is left open. Its errors propagate.
 std::optional<std::string> EvaluateSelect(ibclient::TIBQuery& query, const std::string& sql);
 
 }  // namespace runner

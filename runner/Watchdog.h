@@ -37,6 +37,14 @@ constexpr std::chrono::seconds kDropGrace{3};
 // ended at once.
 constexpr std::chrono::seconds kInterruptedRunLimit{10};
 
+// The operations that StatementTimeout bounds, as its time-out message names them.
+constexpr std::string_view kTheStatement = "the statement";
+constexpr std::string_view kTheCommit = "the commit";
+constexpr std::string_view kTheDeclarationQuery = "the declaration query";
+constexpr std::string_view kTheHistoryLookup = "the history lookup";
+constexpr std::string_view kStartingATransaction = "starting a transaction";
+constexpr std::string_view kClosingTheDatabase = "closing the database";
+
 // An operation of the runner that ran longer than StatementTimeout and was stopped. Derived
 // from the common error base, so that every handler of the runner's errors reports it.
 class EStatementTimeout : public ibclient::Exception {

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils firebird3.0-server
+  firebird3.0-examples
   locales valgrind psmisc acl
   clang libclang-rt-14-dev dpkg-dev
 )

@@ -334,6 +334,25 @@ TEST_F(SQLTest, ExecuteProcedureFillsTheColumnArea) {
     EXPECT_EQ(sql->AffectedRowCount(), -1);
 }
 
+// A procedure call or EXECUTE BLOCK that fails is run once: its work (here a generator, which
+// no rollback undoes) is not repeated by a second try of the statement object itself.
+TEST_F(SQLTest, AFailingProcedureCallRunsOnce) {
+    Statement("CREATE SEQUENCE CALLS")->RunStatement();
+    Statement("CREATE PROCEDURE FAILS AS DECLARE X INTEGER; BEGIN X = GEN_ID(CALLS, 1); "
+              "X = 1 / 0; END")
+        ->RunStatement();
+    tr_.Commit();
+    tr_.Start();
+    for (const char* call :
+         {"EXECUTE PROCEDURE FAILS",
+          "EXECUTE BLOCK AS DECLARE X INTEGER; BEGIN X = GEN_ID(CALLS, 1); X = 1 / 0; END"}) {
+        auto sql = Statement(call);
+        EXPECT_THROW(sql->RunStatement(), EIBInterBaseError) << call;
+        EXPECT_EQ(sql->StatementType(), SQLExecProcedure) << call;
+    }
+    EXPECT_EQ(testsupport::QueryInt(db_, tr_, "SELECT GEN_ID(CALLS, 0) FROM RDB$DATABASE"), 2);
+}
+
 TEST_F(SQLTest, ParamCheckScansMarkersAndOffPassesTheTextUnchanged) {
     auto sql = Statement("SELECT NAME FROM T WHERE ID = :a AND NAME <> 'x:y'", true);
     TIBXSQLDA& params = sql->Parameters(); // prepares

@@ -90,6 +90,13 @@ protected:
 
     std::string Settings() const { return testsupport::ReadFile(ini); }
 
+    // The line of a level-1 entry that locates the statement on `line` of the script beside
+    // the executable, run against `database`.
+    std::string Location(std::size_t line, const std::string& database) const {
+        return "script: " + script + ":" + std::to_string(line) + ", database: " + database +
+               "\r\n";
+    }
+
     // The value of SetupStatus in the settings file; empty when there is none.
     std::string SetupStatus() const {
         const std::string text = Settings();

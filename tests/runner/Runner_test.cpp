@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -95,6 +97,21 @@ TEST(ReadSettings, WaitsAreNumbersOfGeneralWithTheDebugModeSyntax) {
     EXPECT_EQ(s.General.LockTimeout, 0);
     EXPECT_EQ(s.General.ConnectTimeout, 0);
     EXPECT_EQ(s.General.DebugMode, 5);
+}
+
+TEST(ReadSettings, OnErrorIsContinueOrStopInAnyCase) {
+    TempDir dir;
+    const std::string path = dir.File("s.ini");
+    for (const auto& [text, expected] :
+         std::vector<std::pair<std::string, runner::TOnError>>{
+             {"", runner::TOnError::Continue},
+             {"OnError=stop\r\n", runner::TOnError::Stop},
+             {"onerror = 'CONTINUE'\r\n", runner::TOnError::Continue},
+             {"OnError=Halt\r\nOnError=Stop\r\n", runner::TOnError::Continue},
+         }) {
+        WriteFile(path, "[General]\r\n" + text);
+        EXPECT_EQ(runner::ReadSettings(path).General.OnError, expected) << text;
+    }
 }
 
 TEST(ReadSettings, DatabaseEntriesAreKeyEqualsValueInFileOrder) {

@@ -117,8 +117,8 @@ TEST(CheckProcess, TheReadmeExample) {
 using CheckAgainstRunner = runnertest::RunnerProcessFixture;
 
 // The same script through the check and through the runner on a real database: the check's
-// errors are the statements the runner fails on, and PSQL bodies, strings with ";" and "--"
-// and a trailing semicolon pass both.
+// errors are the statements the runner fails on, and PSQL bodies with blank lines, strings
+// with ";" and "--", a comment alone and a trailing semicolon pass both.
 TEST_F(CheckAgainstRunner, ErrorsAreTheStatementsTheRunnerFails) {
     const std::vector<std::string> statements = {
         "CREATE TABLE T (A INTEGER, S VARCHAR(40))",
@@ -126,9 +126,11 @@ TEST_F(CheckAgainstRunner, ErrorsAreTheStatementsTheRunnerFails) {
         "SET TERM ^ ;",
         "INSERT INTO T VALUES (1, 'a;');\nINSERT INTO T VALUES (2, '--')",
         "CREATE TRIGGER T_BI FOR T BEFORE INSERT AS\nBEGIN\n"
-        "  IF (NEW.S IS NULL) THEN NEW.S = 'x;';\nEND",
+        "  IF (NEW.S IS NULL) THEN NEW.S = 'x;';\n\n  NEW.A = NEW.A + 0;\nEND",
         "INSERT INTO T VALUES (3, 'semi;colon -- no comment')",
         "INSERT INTO T (A) VALUES (4);",
+        "WHERE A = 4",
+        "INSERT INTO T VALUES (5, 'it's')",
     };
     std::string text;
     for (const std::string& statement : statements) {
@@ -141,10 +143,6 @@ TEST_F(CheckAgainstRunner, ErrorsAreTheStatementsTheRunnerFails) {
     const auto check = RunProcess({kCheck, script});
     EXPECT_EQ(check.exitCode, 1);
     EXPECT_EQ(check.out, script +
-                             ":3: error: the statement is only a comment: the server rejects "
-                             "it as an empty statement; put the comment into the statement "
-                             "below it, without a blank line between them\n" +
-                             script +
                              ":5: error: SET TERM is an isql command, not SQL: the "
                              "server rejects it; statements are separated by blank "
                              "lines and need no terminator\n" +
@@ -152,8 +150,18 @@ TEST_F(CheckAgainstRunner, ErrorsAreTheStatementsTheRunnerFails) {
                              ":8: error: two statements in one block: the ';' on line 7 "
                              "ends a statement and more SQL follows; the server "
                              "receives both as one text and rejects it; separate them "
-                             "with a blank line\n"
-                             "7 statements, 3 errors, 0 warnings\n");
+                             "with a blank line\n" +
+                             script +
+                             ":21: error: 'WHERE' cannot begin an SQL statement: the text from "
+                             "here to the next blank line is a fragment, which the server "
+                             "rejects; if it belongs to the statement above, the blank line on "
+                             "line 20 has cut that statement short, and its first part runs "
+                             "without it\n" +
+                             script +
+                             ":23: error: the string that begins here is never closed: the runner "
+                             "reads everything from here to the end of the script as one "
+                             "statement, which the server rejects\n"
+                             "8 statements, 4 errors, 0 warnings\n");
 
     Run();
     EXPECT_EQ(SetupStatus(), "Cancel");
@@ -165,9 +173,10 @@ TEST_F(CheckAgainstRunner, ErrorsAreTheStatementsTheRunnerFails) {
                 entry.substr(marker.size(), entry.find("\r\nerror message: ") - marker.size()));
         }
     }
-    EXPECT_EQ(failed, (std::vector<std::string>{statements[1], statements[2],
+    EXPECT_EQ(failed, (std::vector<std::string>{statements[2],
                                                 "INSERT INTO T VALUES (1, 'a;');\r\n"
-                                                "INSERT INTO T VALUES (2, '--')"}));
+                                                "INSERT INTO T VALUES (2, '--')",
+                                                statements[7], statements[8] + "\r\n"}));
     EXPECT_EQ(runnertest::Rows(db, "SELECT A, S FROM T ORDER BY A"),
               (std::vector<std::string>{"3|semi;colon -- no comment", "4|x;"}));
 }

@@ -234,9 +234,11 @@ TEST_F(FaultProcess, ServerKilledAndKeptDownGivesUpAfterReconnectWait) {
                   Executed(kInsert1),
                   Executed(kUpdate),
                   "level 1:   error: there was an error during execution SQL: \r\n" + kUpdate +
-                      "\r\nerror message: Error reading data from the connection\r\n\r\n",
+                      "\r\nerror message: Error reading data from the connection\r\n" +
+                      Location(3, remote) + "\r\n",
                   "level 1:   error: there was an error during parsing SQL \r\nerror message: "
-                  "Transaction is not active\r\n\r\n",
+                  "Transaction is not active\r\n" +
+                      Location(3, remote) + "\r\n",
                   "level 5:   Start upgrade database " + local + " \r\n",
                   Executed(kInsert1),
                   Executed(kUpdate),
@@ -332,7 +334,8 @@ TEST_F(FaultProcess, AttachmentDeletedWhileADeclarationQueryWaits) {
                   "level 5:   Start upgrade database " + db + " \r\n",
                   Executed(kInsert1),
                   "level 1:   error: there was an error during parsing SQL \r\nerror message: "
-                  "connection shutdown\r\n\r\n",
+                  "connection shutdown\r\n" +
+                      Location(3, db) + "\r\n",
                   "level 1:   error: close database " + db +
                       " failed\r\nerror message: Error writing data to the connection\r\n",
                   "level 5:   Start upgrade database " + next + " \r\n",
@@ -446,18 +449,21 @@ TEST_F(FaultProcess, OutOfMemoryInAScriptRunEndsOnlyThatRun) {
     EXPECT_EQ(*exitCode, 0) << Output();
     EXPECT_EQ(Output(), "");
     const std::vector<std::string> entries = NewEntries();
-    const std::string outOfMemory = "level 1:   error: there was an error during parsing SQL "
-                                    "\r\nerror message: std::bad_alloc\r\n\r\n";
+    const auto outOfMemory = [this](const std::string& database) {
+        return "level 1:   error: there was an error during parsing SQL \r\nerror message: "
+               "std::bad_alloc\r\n" +
+               Location(5, database) + "\r\n";
+    };
     EXPECT_EQ(entries, (std::vector<std::string>{
                            "level 5:   Database list count = 2\r\n",
                            "level 5:   database_0 - " + first + "\r\n",
                            "level 5:   database_1 - " + second + "\r\n",
                            "level 5:   Start upgrade database " + first + " \r\n",
                            Executed(kInsert1),
-                           outOfMemory,
+                           outOfMemory(first),
                            "level 5:   Start upgrade database " + second + " \r\n",
                            Executed(kInsert1),
-                           outOfMemory,
+                           outOfMemory(second),
                            "level 5:   Close application\r\n",
                        }));
     EXPECT_EQ(Settings(), NewSettings("Cancel"));

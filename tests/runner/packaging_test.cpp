@@ -290,26 +290,36 @@ TEST_F(Packaging, InstalledProgramStartedByItsBareNameWritesNothingUnderUsrBin) 
 }
 
 // The script rules the README gives installer authors, run by the installed program: a comment
-// alone between blank lines fails as a statement of its own (the rest still runs, the run ends
-// "Cancel" with exit code 0), the error entry follows its database's start entry, and a CAST
-// to VARCHAR gives a date in the server's own fixed form, which it reads back as the same value.
+// alone between blank lines is skipped, a blank line inside a procedure body belongs to it, a
+// blank line after a complete statement ends it, so that a fragment after it fails as a
+// statement of its own (the rest still runs, the run ends "Cancel" with exit code 0), the
+// error entry follows its database's start entry and names the script line, and a CAST to
+// VARCHAR gives a date in the server's own fixed form, which it reads back as the same value.
 TEST_F(Packaging, InstalledProgramFollowsTheReadmeScriptRules) {
     TempDir data;
     const std::string database = data.File("rules.fdb");
     testsupport::CreateDatabase(database, 1,
                                 "CREATE TABLE T (VERSION INTEGER, D DATE, D2 DATE, NOTE VARCHAR(40));\n"
                                 "INSERT INTO T VALUES (1, '2024-02-29 13:45:10', NULL, NULL);\n");
-    const std::string folder =
-        SetupFolder("rules", database,
-                    "/* a comment alone is a statement of its own */\n"
-                    "\n"
-                    "VAR @d = SELECT CAST(D AS VARCHAR(25)) FROM T\n"
-                    "\n"
-                    "VAR @day = SELECT CAST(D AS VARCHAR(11)) FROM T\n"
-                    "\n"
-                    "UPDATE T SET NOTE = @d || ' ' || @day, D2 = @d\n"
-                    "\n"
-                    "UPDATE T SET VERSION = 2 WHERE VERSION = 1\n");
+    const std::string folder = SetupFolder("rules", database,
+                                           "/* a comment alone is skipped */\n"
+                                           "\n"
+                                           "VAR @d = SELECT CAST(D AS VARCHAR(25)) FROM T\n"
+                                           "\n"
+                                           "VAR @day = SELECT CAST(D AS VARCHAR(11)) FROM T\n"
+                                           "\n"
+                                           "CREATE PROCEDURE STAMP AS\n"
+                                           "BEGIN\n"
+                                           "  UPDATE T SET NOTE = NOTE;\n"
+                                           "\n"
+                                           "  UPDATE T SET D2 = D2;\n"
+                                           "END\n"
+                                           "\n"
+                                           "UPDATE T SET NOTE = @d || ' ' || @day, D2 = @d\n"
+                                           "\n"
+                                           "UPDATE T SET VERSION = 2\n"
+                                           "\n"
+                                           "WHERE VERSION = 1\n");
 
     const ProcessResult result = RunProcess({folder + "/upgrade"}, data.Path(), "");
     const std::string log = ReadFile(folder + "/upgrade.log");
@@ -322,9 +332,17 @@ TEST_F(Packaging, InstalledProgramFollowsTheReadmeScriptRules) {
     ASSERT_NE(start, std::string::npos) << log;
     ASSERT_NE(error, std::string::npos) << log;
     EXPECT_LT(start, error) << log;
-    EXPECT_NE(log.find("/* a comment alone is a statement of its own */", error),
+    EXPECT_EQ(log.find("a comment alone is skipped", start), std::string::npos) << log;
+    EXPECT_NE(log.find("WHERE VERSION = 1", error), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nscript: " + folder + "/upgrade.sql:18, database: " + database + "\r\n",
+                       error),
               std::string::npos)
         << log;
+    EXPECT_NE(testsupport::RunIsqlOn(database,
+                                     "SET LIST ON;\nSELECT COUNT(*) AS STAMPS FROM "
+                                     "RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'STAMP';\n")
+                  .find("STAMPS                          1"),
+              std::string::npos);
 
     const std::string rows =
         testsupport::RunIsqlOn(database, "SET LIST ON;\nSELECT VERSION, NOTE, IIF(D2 = D, 'same', 'other') AS READ_BACK FROM T;\n");

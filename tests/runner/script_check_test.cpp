@@ -66,11 +66,10 @@ void ExpectCases(const std::vector<RuleCase>& cases) {
 
 TEST(ScriptCheckTest, StatementsTheServerRejects) {
     ExpectCases({
-        // Comments alone between blank lines; a comment inside a statement is fine.
-        {"CREATE TABLE T (A INT)\n\n/* release 2 */\n\nUPDATE T SET A = 1",
-         {"3:E"},
-         "only a comment"},
-        {"-- one\n-- two\n", {"1:E"}, "only a comment"},
+        // Comments alone between blank lines are skipped by the runner, like comments inside a
+        // statement.
+        {"CREATE TABLE T (A INT)\n\n/* release 2 */\n\nUPDATE T SET A = 1", {}, ""},
+        {"-- one\n-- two\n", {}, ""},
         {"/* release 2 */\nCREATE TABLE T (A INT)\n\n-- note\nUPDATE T SET A = 1 -- end", {}, ""},
         // The runner's own transaction.
         {"COMMIT", {"1:E"}, "COMMIT ends the runner's own transaction"},
@@ -124,6 +123,45 @@ TEST(ScriptCheckTest, TwoStatementsInOneBlock) {
     });
 }
 
+// The check reads the script as the runner's reader cuts it: blank lines inside open texts
+// belong to the statement, what stays open to the end is found where it opened, a fragment
+// is named, and a Ctrl-Z before the end says what is never read.
+TEST(ScriptCheckTest, WhatTheReaderCutsAndLeavesOpen) {
+    ExpectCases({
+        {"CREATE TABLE T (\n  A INT,\n\n  B INT)\n\nUPDATE T SET A = 1", {}, ""},
+        {"CREATE PROCEDURE P AS\nBEGIN\n  INSERT INTO T VALUES (1);\n\n  INSERT INTO T VALUES "
+         "(2);\nEND",
+         {},
+         ""},
+        {"INSERT INTO T VALUES ('a;\n\nb')", {}, ""},
+        {"UPDATE T SET A = 1\n\nUPDATE T SET S = 'open\n\nUPDATE T SET A = 2\n",
+         {"3:E"},
+         "the string that begins here is never closed: the runner reads everything from here to "
+         "the end of the script as one statement"},
+        {"CREATE TABLE T (A INT\n\nINSERT INTO T VALUES (1)", {"1:E"}, "the '(' here is never"},
+        {"/* no end\n\nUPDATE T SET A = 1", {"1:E"}, "the /* comment that begins here"},
+        {"CREATE TRIGGER T_BI FOR T AS\nBEGIN\n  NEW.A = 1;\n\nUPDATE T SET A = 1",
+         {"2:E"},
+         "the PSQL body that begins here is never closed"},
+        {"UPDATE T SET A = 1\n\nWHERE B = 2",
+         {"3:E"},
+         "'WHERE' cannot begin an SQL statement: the text from here to the next blank line is a "
+         "fragment, which the server rejects; if it belongs to the statement above, the blank "
+         "line on line 2 has cut that statement short"},
+        {"END", {"1:E"}, "'END' cannot begin"},
+        {"'text' || 'more'", {"1:E"}, ""},
+        {"(SELECT 1 FROM RDB$DATABASE)\n\nupdate T set A = 1", {}, ""},
+        {"UPDATE T SET A = 1\n\x1A"
+         "\nDELETE FROM T\n",
+         {"2:E"},
+         "the 1 line after it is never read"},
+        {"UPDATE T SET A = 1\n\x1A", {}, ""},
+    });
+    const TempDir dir;
+    // A paragraph of comments only is no statement for the runner.
+    EXPECT_EQ(CheckText(dir, "-- a\n\nUPDATE T SET A = 1\n\n/* b */").Statements, 1u);
+}
+
 TEST(ScriptCheckTest, MalformedDeclarationsStopTheRun) {
     ExpectCases({
         {"VAR x = 1", {"1:E", "1:E"}, "no @name"},
@@ -142,7 +180,12 @@ TEST(ScriptCheckTest, References) {
     ExpectCases({
         // Not declared yet, declared later, and inside a string or a comment.
         {"UPDATE T SET A = @a\n\nVAR @a = 1", {"1:W", "3:W"}, "@a is not a variable declared"},
-        {"INSERT INTO M VALUES ('sales@example.com')", {"1:W"}, "an e-mail address"},
+        // Inside quotes the runner keeps an undeclared reference as written: only a variable
+        // declared later makes it suspect.
+        {"INSERT INTO M VALUES ('sales@example.com')", {}, ""},
+        {"INSERT INTO M VALUES ('@later')\n\nVAR @later = 1",
+         {"1:W", "3:W"},
+         "@later inside quotes is declared only later, on line 3"},
         {"UPDATE T SET A = 1 -- ask @bob", {"1:W"}, "inside this comment"},
         {"VAR @id = 1\n\nDELETE FROM T\nWHERE ID = @id;",
          {"1:W", "4:W"},
@@ -200,17 +243,35 @@ TEST(ScriptCheckTest, LocaleDependentValuesInsideQuotes) {
     EXPECT_THAT(quoted.Findings[2].Text, HasSubstr("31.12.1999 23:59:58"));
     EXPECT_THAT(quoted.Findings[3].Text, HasSubstr("1234,5"));
 
-    // Outside quotes, and for values whose kind the check cannot know or that do not depend
-    // on the locale, nothing.
-    EXPECT_THAT(
-        Codes(CheckText(dir, declarations + "INSERT INTO T VALUES (@d, @t, @s, @n, @f)").Findings),
-        ElementsAre());
+    // Outside quotes these texts are no literals: the dates, times and, with a decimal comma,
+    // the numbers break the statement.
+    const TScriptReport bare =
+        CheckText(dir, declarations + "INSERT INTO T VALUES (@d, @t, @s, @n, @f)");
+    EXPECT_THAT(Codes(bare.Findings), ElementsAre("11:E", "11:E", "11:E", "11:E", "11:E"))
+        << Texts(bare.Findings);
+    EXPECT_THAT(bare.Findings[0].Text, HasSubstr("@d holds a date and stands outside quotes"));
+    EXPECT_THAT(bare.Findings[3].Text, HasSubstr("which the server reads as two values"));
+
+    // Texts and BLOBs are pasted as literals of their own: inside quotes they break the
+    // statement, outside they are what was meant.
+    const std::string texts = "VAR @c = SELECT CAST(CURRENT_DATE AS VARCHAR(10)) FROM T\n\n"
+                              "VAR @l = SELECT LIST(NAME) FROM T\n\n"
+                              "VAR @b = SELECT CAST(X AS BLOB SUB_TYPE 0) FROM T\n\n";
+    const TScriptReport inside =
+        CheckText(dir, texts + "UPDATE T SET S = '@c', L = '@l', B = '@b'");
+    EXPECT_THAT(Codes(inside.Findings), ElementsAre("7:E", "7:E", "7:E")) << Texts(inside.Findings);
+    EXPECT_THAT(inside.Findings[2].Text, HasSubstr("@b holds a BLOB, which the runner pastes as "
+                                                   "a literal of its own (x'...')"));
+    EXPECT_THAT(Codes(CheckText(dir, texts + "UPDATE T SET S = @c, L = @l, B = @b").Findings),
+                ElementsAre());
+
+    // Values whose kind the check cannot know or that do not depend on the locale: nothing.
     EXPECT_THAT(Codes(CheckText(dir, "VAR @a = SELECT D FROM T\n\n"
                                      "VAR @b = SELECT 15 FROM RDB$DATABASE\n\n"
-                                     "VAR @c = SELECT CAST(CURRENT_DATE AS VARCHAR(10)) FROM T\n\n"
                                      "VAR @e = SELECT CURRENT_DATE - 1 FROM RDB$DATABASE\n\n"
                                      "VAR @g = SELECT CAST(A AS NUMERIC(9,0)) FROM T\n\n"
-                                     "INSERT INTO T VALUES ('@a', '@b', '@c', '@e', '@g')")
+                                     "INSERT INTO T VALUES ('@a', '@b', '@e', '@g', @a, @b, @e, "
+                                     "@g)")
                           .Findings),
                 ElementsAre());
 }
@@ -224,8 +285,12 @@ TEST(ScriptCheckTest, ReadsTheScriptAsTheRunnerDoes) {
                                "'\n\nROLLBACK\x1A\n\nCOMMIT\n";
     const TScriptReport report = CheckText(dir, script);
     EXPECT_EQ(report.Statements, 5u);
-    EXPECT_THAT(Codes(report.Findings), ElementsAre("3:E", "7:E", "9:E")) << Texts(report.Findings);
+    EXPECT_THAT(Codes(report.Findings), ElementsAre("3:E", "7:E", "9:E", "9:E"))
+        << Texts(report.Findings);
     EXPECT_THAT(report.Findings[1].Text, HasSubstr("NUL byte"));
+    EXPECT_THAT(report.Findings[3].Text,
+                HasSubstr("a Ctrl-Z (code 26) ends the script here for the runner: the 2 lines "
+                          "after it are never read"));
 
     // The count is the runner reader's: the statements that are not blank.
     std::size_t handed = 0;
@@ -286,6 +351,8 @@ TEST(ScriptCheckTest, Settings) {
          "debugmode=7\n[Database]\na=/a.fdb\n",
          {"2:W", "3:W", "4:W", "5:W"}},
         {"[general]\nDebugMode=5\nDEBUGMODE=x\n[Database]\na=/a.fdb\n", {}},
+        {"[General]\nOnError=stop\nLockTimeout=1\n[Database]\na=/a.fdb\n", {}},
+        {"[General]\nOnError=Halt\n[Database]\na=/a.fdb\n", {"2:W"}},
         // Keys the runner does not know: typos name the key meant.
         {"[General]\nDebugMod=5\nlocktimeOUT=3\nRecconectWait=1\nColour=red\n[Database]\na=/a.fdb\n",
          {"2:W", "4:W", "5:W"}},
@@ -328,6 +395,10 @@ TEST(ScriptCheckTest, Settings) {
     }
     ASSERT_EQ(::chmod(dir.File("s.ini").c_str(), 0600), 0);
     EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))), "");
+    WriteFile(dir.File("s.ini"), "[General]\nOnError=Halt\n[Database]\na=/a.fdb\n");
+    EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
+              "s:2: warning: OnError 'Halt' is neither Continue nor Stop: the runner reads it as "
+              "its default (Continue)\n");
     WriteFile(dir.File("s.ini"), "[General]\nDebugMod=5\nColour=red\n[Database]\na=/a.fdb\n");
     EXPECT_EQ(Texts(*CheckSettings(dir.File("s.ini"))),
               "s:2: warning: [General] has no key DebugMod: the runner ignores it; did you mean "
@@ -351,10 +422,9 @@ TEST(ScriptCheckTest, ScriptsTheRunnerAppliesCleanly) {
         "  ADD PHONE VARCHAR(20)\n\nCREATE TRIGGER CUSTOMER_BI FOR CUSTOMER\n"
         "ACTIVE BEFORE INSERT POSITION 0\nAS\nBEGIN\n  NEW.NAME = UPPER(NEW.NAME);\nEND\n\n"
         "UPDATE DB_VERSION SET VERSION = @ver + 1\n",
-        // The line rules of a real script.
+        // The line rules of a real script (a Ctrl-Z at its very end).
         "CREATE TABLE E (N INTEGER,\r\n  V VARCHAR(30))\n\t\nINSERT INTO E VALUES (1, 'one')\r\n"
-        " \r\nINSERT INTO E \rVALUES (2, 'lone \rCR')\n\nINSERT INTO E VALUES (3, 'three')\x1A\n\n"
-        "INSERT INTO E VALUES (4, 'z')\n",
+        " \r\nINSERT INTO E \rVALUES (2, 'lone \rCR')\n\nINSERT INTO E VALUES (3, 'three')\x1A\n\n",
         "\n\nINSERT INTO E VALUES (5, 'last')",
         // The fault suite's statements and its generator batches.
         "INSERT INTO T (ID) VALUES (1)\n\nUPDATE T SET A = 10 WHERE ID = 0\n\n"
@@ -378,8 +448,9 @@ TEST(ScriptCheckTest, ScriptsTheRunnerAppliesCleanly) {
         EXPECT_GT(report.Statements, 0u);
     }
 
-    // The realistic upgrade: a reference before its declaration inside a string, on purpose,
-    // and so a variable declared after its only use. No error.
+    // The realistic upgrade: a reference before its declaration inside a string, on purpose
+    // (the runner keeps it as written), and so a variable declared after its only use. No
+    // error.
     const std::string realistic =
         "/* Release 2.4: customer numbering */\nCREATE TABLE CUSTOMER (\n"
         "  ID INTEGER NOT NULL PRIMARY KEY,\n  NAME VARCHAR(40) NOT NULL\n)\n \n\t\n"
@@ -402,7 +473,8 @@ TEST(ScriptCheckTest, ScriptsTheRunnerAppliesCleanly) {
     const TScriptReport report = CheckText(dir, realistic);
     EXPECT_EQ(report.Statements, 16u);
     EXPECT_THAT(Codes(report.Findings), ElementsAre("11:W", "64:W")) << Texts(report.Findings);
-    EXPECT_THAT(report.Findings[0].Text, HasSubstr("@carry is not a variable declared"));
+    EXPECT_THAT(report.Findings[0].Text,
+                HasSubstr("@carry inside quotes is declared only later, on line 64"));
 
     // Every field class pasted into later statements: no error, only the redeclaration in
     // another letter case that the test makes on purpose (and the value it replaces unused).

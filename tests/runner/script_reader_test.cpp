@@ -5,11 +5,13 @@
 #include "logging/Logger.h"
 #include "runner/RunnerContext.h"
 #include "tests/runner/ScriptFixture.h"
+#include "tests/support/ScriptSplitting.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -150,6 +152,116 @@ TEST(RunScriptFileTest, StatementsAreCutAtBlankLines) {
     for (const auto& [content, statements] : cases) {
         EXPECT_EQ(CollectStatements(dir, content), statements) << "content: " << content;
     }
+}
+
+// The statements and first lines that ReadStatements hands on for `content`.
+std::vector<testsupport::SplitStatement> ReadSplit(const TempDir& dir, const std::string& content,
+                                                   std::vector<TStatementShape>* shapes = nullptr) {
+    WriteFile(dir.File("split.sql"), content);
+    TScriptFile file(dir.File("split.sql"));
+    std::vector<testsupport::SplitStatement> statements;
+    ReadStatements(file, [&](const std::string& statement, const TStatementShape& shape,
+                             const std::vector<TUnconvertible>&) {
+        statements.push_back({statement, shape.FirstLine});
+        if (shapes != nullptr) {
+            shapes->push_back(shape);
+        }
+    });
+    return statements;
+}
+
+TEST(ReadStatementsTest, BlankLinesInsideOpenTextsBelongToTheStatement) {
+    struct Case {
+        std::string content;
+        std::vector<testsupport::SplitStatement> statements;
+    };
+    const std::vector<Case> cases = {
+        // A trigger body, a column list, a literal and a comment holding blank lines; the
+        // blank line keeps its own blanks.
+        {"CREATE TRIGGER T_BI FOR T AS\nBEGIN\n  NEW.A = 1;\n\n  NEW.B = 2;\nEND\n\nB\n",
+         {{"CREATE TRIGGER T_BI FOR T AS\r\nBEGIN\r\n  NEW.A = 1;\r\n\r\n  NEW.B = 2;\r\nEND", 1},
+          {"B", 8}}},
+        {"CREATE TABLE T (\n  A INT,\n \t\n  B INT)\n\nC",
+         {{"CREATE TABLE T (\r\n  A INT,\r\n \t\r\n  B INT)", 1}, {"C", 6}}},
+        {"INSERT INTO T VALUES ('a\n\nb')\n\n\nC\n",
+         {{"INSERT INTO T VALUES ('a\r\n\r\nb')", 1}, {"", 5}, {"C", 6}}},
+        {"/* one\n\ntwo */ UPDATE T SET A = 1\n\n-- (\nC",
+         {{"/* one\r\n\r\ntwo */ UPDATE T SET A = 1", 1}, {"-- (\r\nC", 5}}},
+        // Open at the end: the rest is one statement, handed on as it is.
+        {"UPDATE T SET S = 'it\n\nUPDATE T SET S = 'x'\n\nC\n",
+         {{"UPDATE T SET S = 'it\r\n\r\nUPDATE T SET S = 'x'\r\n\r\nC", 1}}},
+        {"A\n\nEXECUTE BLOCK AS\nBEGIN\n\n", {{"A", 1}, {"EXECUTE BLOCK AS\r\nBEGIN\r\n", 3}}},
+    };
+    const TempDir dir;
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadSplit(dir, c.content), c.statements) << c.content;
+    }
+
+    // What the reader tells of each statement: paragraphs of comments only, and what is open
+    // at the end.
+    std::vector<TStatementShape> shapes;
+    ReadSplit(dir, "-- licence\n/* header */\n\n-- section\nA\n\n/* x */ -- y\n\nB (\n", &shapes);
+    ASSERT_EQ(shapes.size(), 4u);
+    EXPECT_TRUE(shapes[0].CommentOnly);
+    EXPECT_FALSE(shapes[1].CommentOnly);
+    EXPECT_TRUE(shapes[2].CommentOnly);
+    EXPECT_FALSE(shapes[3].CommentOnly);
+    EXPECT_EQ(shapes[3].Open.What, TSqlOpening::Parenthesis);
+    EXPECT_EQ(shapes[3].Open.Offset, 2u);
+    shapes.clear();
+    ReadSplit(dir, "/* never closed\n\nA\n", &shapes);
+    ASSERT_EQ(shapes.size(), 1u);
+    EXPECT_FALSE(shapes[0].CommentOnly);
+    EXPECT_EQ(shapes[0].Open.What, TSqlOpening::Comment);
+}
+
+// Every script of the tests and the fuzz corpus: where each statement of the old way (every
+// blank line ends one) is complete, the reader cuts exactly as before, byte for byte and with
+// the same first lines; and the reader's single scan cuts as scanning each statement anew at
+// every blank line does.
+TEST(ReadStatementsTest, ScriptsCompleteAtEveryBlankLineReadAsBefore) {
+    namespace fs = std::filesystem;
+    const std::string source = testsupport::SourceDir();
+    std::vector<std::string> paths = {source + "/examples/dbupgrade.sql"};
+    for (const char* folder : {"/tests/runner/scripts", "/fuzz/corpus/fuzz_script_reader",
+                               "/fuzz/corpus/fuzz_script_check"}) {
+        for (const auto& entry : fs::directory_iterator(source + folder)) {
+            paths.push_back(entry.path().string());
+        }
+    }
+    std::size_t unchanged = 0;
+    std::size_t changed = 0;
+    for (const std::string& path : paths) {
+        std::vector<std::string> lines;
+        {
+            TScriptFile file(path);
+            for (std::string line; file.ReadLine(line);) {
+                lines.push_back(line);
+            }
+        }
+        const auto old = testsupport::SplitAtBlankLines(lines, false);
+        std::vector<testsupport::SplitStatement> read;
+        {
+            TScriptFile file(path);
+            ReadStatements(file, [&](const std::string& statement, const TStatementShape& shape,
+                                     const std::vector<TUnconvertible>&) {
+                read.push_back({statement, shape.FirstLine});
+            });
+        }
+        EXPECT_EQ(read, testsupport::SplitAtBlankLines(lines, true)) << path;
+        const std::size_t prefix = testsupport::CompletePrefix(old);
+        ASSERT_GE(read.size(), std::min(prefix, old.size())) << path;
+        for (std::size_t i = 0; i < prefix; ++i) {
+            EXPECT_EQ(read[i], old[i]) << path << " statement " << i;
+        }
+        (prefix == old.size() ? unchanged : changed) += 1;
+        if (prefix == old.size()) {
+            EXPECT_EQ(read, old) << path;
+        }
+    }
+    // Both kinds are among them: the property is not vacuous.
+    EXPECT_GT(unchanged, 100u);
+    EXPECT_GT(changed, 3u);
 }
 
 TEST(RunScriptFileTest, ExecutorErrorsEndTheRun) {

@@ -62,7 +62,7 @@ struct SubstitutionCase {
     const char* expected;
 };
 
-TEST(SubstituteVariablesTest, ReferencesAreReplacedOrDropped) {
+TEST(SubstituteVariablesTest, ReferencesAreReplacedKeptInLiteralsOrDropped) {
     const TScriptVariables variables = MakeVariables({{"@v", "10"},
                                                       {"@id", "7"},
                                                       {"@s", "'it''s'"},
@@ -76,8 +76,14 @@ TEST(SubstituteVariablesTest, ReferencesAreReplacedOrDropped) {
         {"", ""},
         // The semicolon belongs to the name: the undeclared @id; vanishes with it.
         {"WHERE ID = @id;", "WHERE ID = "},
-        // An e-mail address in a string loses everything from "@" to the quotation mark.
-        {"SET MAIL = 'john@example.com'", "SET MAIL = 'john'"},
+        // Inside a quoted literal an undeclared reference stays as written (an e-mail
+        // address); a declared one is pasted there too; in a comment it vanishes.
+        {"SET MAIL = 'john@example.com'", "SET MAIL = 'john@example.com'"},
+        {"VALUES ('a@b', \"c@d\", q'{e@f}', 'it''s @v', 'x@', @x)",
+         "VALUES ('a@b', \"c@d\", q'{e@f}', 'it''s 10', 'x@', )"},
+        {"SET A = 1 /* @gone */ -- @gone too", "SET A = 1 /*  */ --  too"},
+        {"SET S = 'open @x", "SET S = 'open @x"},
+        {"Q'@a b@' @a q'@c@'", "Q'@a b@'  q'@c@'"},
         {"text ending in @", "text ending in "},
         {"@", ""},
         {"@v@", ""},

@@ -45,14 +45,16 @@ std::string Succeeded(const std::string& database) {
     return "level 5:   Database " + database + " upgrade was successful completed\r\n";
 }
 
-std::string ExecutionFailed(const std::string& statement, const std::string& message) {
+// `location` is the fixture's Location of the statement.
+std::string ExecutionFailed(const std::string& statement, const std::string& message,
+                            const std::string& location) {
     return "level 1:   error: there was an error during execution SQL: \r\n" + statement +
-           "\r\nerror message: " + message + "\r\n\r\n";
+           "\r\nerror message: " + message + "\r\n" + location + "\r\n";
 }
 
-std::string ParsingFailed(const std::string& message) {
+std::string ParsingFailed(const std::string& message, const std::string& location) {
     return "level 1:   error: there was an error during parsing SQL \r\nerror message: " + message +
-           "\r\n\r\n";
+           "\r\n" + location + "\r\n";
 }
 
 // The entries that list the databases at DebugMode 5.
@@ -218,8 +220,9 @@ TEST_F(UpgradeProcess, RealisticScriptUpgradesEveryDatabaseEmbeddedAndOverTheSer
         // MIN over no rows is NULL, pasted as the word NULL.
         EXPECT_EQ(Rows(database, "SELECT NOTE, FIRST_ID, LAST_ID FROM UPGRADE_LOG"),
                   std::vector<std::string>{"Release 2.4: O'BRIEN|<null>|102"});
-        // Variables of one database's run are gone in the next one's.
-        EXPECT_EQ(Rows(database, "SELECT V FROM CARRY"), std::vector<std::string>{"()"});
+        // Variables of one database's run are gone in the next one's: the undeclared reference
+        // stays as written inside the literal.
+        EXPECT_EQ(Rows(database, "SELECT V FROM CARRY"), std::vector<std::string>{"(@carry)"});
     }
 }
 
@@ -266,7 +269,8 @@ TEST_F(UpgradeProcess, VariablesOfEveryFieldClassArePastedIntoLaterStatements) {
     script.push_back("INSERT INTO TXT VALUES ('3', '@qty|@price|@ratio|@small|@born')");
     script.push_back("INSERT INTO DST VALUES (@row, @qty, @price, @ratio, @small, '@born', @code, "
                      "@name)");
-    // A query without rows undefines the variable; the reference then vanishes.
+    // A query without rows undefines the variable; inside the literal the reference then stays
+    // as written.
     script.push_back("VAR @gone = 5");
     script.push_back("VAR @GONE = SELECT ID FROM SRC WHERE ID = -1");
     script.push_back("INSERT INTO TXT VALUES ('gone', '(@gone)')");
@@ -287,7 +291,7 @@ TEST_F(UpgradeProcess, VariablesOfEveryFieldClassArePastedIntoLaterStatements) {
     EXPECT_EQ(
         Rows(db, "SELECT K, V FROM TXT"),
         (std::vector<std::string>{"1|-42|1234.5|0.1|32767|2/29/2024", "2|NULL|NULL|NULL|NULL|NULL",
-                                  "3|0|-0.25|1.5E20|-1|12/31/1999", "gone|()"}));
+                                  "3|0|-0.25|1.5E20|-1|12/31/1999", "gone|(@gone)"}));
     // Every value arrives as stored, except that a NULL of a text column becomes ''.
     const std::string all = "SELECT ID, QTY, PRICE, RATIO, SMALL, BORN, CODE, NAME FROM ";
     std::vector<std::string> source = Rows(db, all + "SRC ORDER BY ID");
@@ -320,12 +324,13 @@ TEST_F(UpgradeProcess, FailingStatementsAreReportedWithTheServersTextAndTheScrip
     EXPECT_NE(syntax.find("Token unknown"), std::string::npos) << syntax;
     EXPECT_NE(duplicate.find("PRIMARY"), std::string::npos) << duplicate;
     std::vector<std::string> expected = Listing({db});
-    expected.insert(expected.end(),
-                    {Started(db), Executed(statements[0]), Executed(statements[1]),
-                     Executed(statements[2]), ExecutionFailed(statements[2], syntax),
-                     Executed(statements[3]), ExecutionFailed(statements[3], var),
-                     Executed(statements[4]), ExecutionFailed(statements[4], duplicate),
-                     Executed(statements[5]), kClose});
+    expected.insert(
+        expected.end(),
+        {Started(db), Executed(statements[0]), Executed(statements[1]), Executed(statements[2]),
+         ExecutionFailed(statements[2], syntax, Location(5, db)), Executed(statements[3]),
+         ExecutionFailed(statements[3], var, Location(7, db)), Executed(statements[4]),
+         ExecutionFailed(statements[4], duplicate, Location(9, db)), Executed(statements[5]),
+         kClose});
     EXPECT_EQ(LogEntries(), expected);
     EXPECT_EQ(SetupStatus(), "Cancel");
     EXPECT_EQ(Rows(db, "SELECT ID FROM T ORDER BY ID"), (std::vector<std::string>{"1", "4"}));
@@ -339,11 +344,13 @@ TEST_F(UpgradeProcess, MalformedDeclarationEndsTheRunOfEachDatabase) {
     WriteSettings({a, b});
     Run();
 
-    const std::string error =
-        ParsingFailed("Declare variable statement is incorrect SQL:\r\nVAR x = 1");
+    const auto error = [this](const std::string& db) {
+        return ParsingFailed("Declare variable statement is incorrect SQL:\r\nVAR x = 1",
+                             Location(3, db));
+    };
     std::vector<std::string> expected = Listing({a, b});
-    expected.insert(expected.end(), {Started(a), Executed(statements[0]), error, Started(b),
-                                     Executed(statements[0]), error, kClose});
+    expected.insert(expected.end(), {Started(a), Executed(statements[0]), error(a), Started(b),
+                                     Executed(statements[0]), error(b), kClose});
     EXPECT_EQ(LogEntries(), expected);
     EXPECT_EQ(SetupStatus(), "Cancel");
     for (const std::string& db : {a, b}) {
@@ -368,8 +375,8 @@ TEST_F(UpgradeProcess, FailingDeclarationQueryEndsOnlyThatDatabasesRun) {
     std::vector<std::string> expected = Listing({a, b});
     // b is upgraded completely, but after a's error no success is reported any more.
     expected.insert(expected.end(),
-                    {Started(a), Executed(statements[0]), ParsingFailed(message), Started(b),
-                     Executed(statements[0]), Executed(statements[2]), kClose});
+                    {Started(a), Executed(statements[0]), ParsingFailed(message, Location(3, a)),
+                     Started(b), Executed(statements[0]), Executed(statements[2]), kClose});
     EXPECT_EQ(LogEntries(), expected);
     EXPECT_EQ(SetupStatus(), "Cancel");
     EXPECT_EQ(Rows(a, "SELECT N FROM DONE"), std::vector<std::string>{"0"});
