@@ -157,7 +157,8 @@ bool Resolve(void* handle, const char* name, F& slot) {
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-// Fills the table from the open library in the required order, then applies the version rule.
+// Fills the table from the open library in the required order, then applies the version rule;
+// the optional entry points last, their slots left empty when missing.
 void BindEntryPoints(BindingState& state) {
     ClientEntryPoints& api = state.api;
 #define IBCLIENT_REQUIRE(name)                                                                     \
@@ -177,6 +178,9 @@ void BindEntryPoints(BindingState& state) {
 #undef IBCLIENT_USE_FALLBACK
     }
 #undef IBCLIENT_REQUIRE
+#define IBCLIENT_OPTIONAL(name) Resolve(state.handle, #name, api.name);
+    IBCLIENT_OPTIONAL_ENTRY_POINTS(IBCLIENT_OPTIONAL)
+#undef IBCLIENT_OPTIONAL
     Resolve(state.handle, "fb_get_master_interface", api.fb_get_master_interface);
 }
 #pragma GCC diagnostic pop
@@ -240,6 +244,11 @@ const ClientEntryPoints& ClientApi() {
         RequireClientLibrary();
     }
     return state.api;
+}
+
+const ClientEntryPoints* LoadedClientApi() noexcept {
+    BindingState& state = State();
+    return state.loaded.load(std::memory_order_acquire) ? &state.api : nullptr;
 }
 
 }  // namespace ibclient

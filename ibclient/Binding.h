@@ -30,6 +30,11 @@ namespace ibclient {
     X(isc_decode_sql_date) X(isc_decode_sql_time) X(isc_decode_timestamp)                          \
     X(isc_encode_sql_date) X(isc_encode_sql_time) X(isc_encode_timestamp)
 
+// Entry points that Firebird 2.5 and later export and older libraries lack: cancelling the
+// operation running on an attachment (from another thread) and the orderly shutdown of the
+// library. Their slots stay empty when the library does not export them; callers check.
+#define IBCLIENT_OPTIONAL_ENTRY_POINTS(X) X(fb_cancel_operation) X(fb_shutdown)
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 // One typed function slot per API function; filled by loading, read-only afterwards.
@@ -38,6 +43,7 @@ struct ClientEntryPoints {
     IBCLIENT_REQUIRED_ENTRY_POINTS(IBCLIENT_SLOT)
     IBCLIENT_SLOT(isc_rollback_retaining)
     IBCLIENT_V6_ENTRY_POINTS(IBCLIENT_SLOT)
+    IBCLIENT_OPTIONAL_ENTRY_POINTS(IBCLIENT_SLOT)
 #undef IBCLIENT_SLOT
     // Firebird's object interface (a Firebird::IMaster*), exported from Firebird 3 on; null
     // when the library lacks it. Only FullErrorText uses it.
@@ -66,5 +72,9 @@ std::size_t XSQLDALength(int n);
 // The entry-point table of the loaded library. Loads the library first when needed and
 // raises as RequireClientLibrary does, so it never hands out empty slots.
 const ClientEntryPoints& ClientApi();
+
+// The entry-point table when the library is loaded, else null. Never loads it and never
+// raises, for the calls that make sense only on a library that is in use (cancel, shutdown).
+const ClientEntryPoints* LoadedClientApi() noexcept;
 
 }  // namespace ibclient

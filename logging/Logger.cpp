@@ -42,6 +42,32 @@ class FileDescriptor {
     int fd_;
 };
 
+// Opens the log for appending, creating it when it is missing; -1 when it cannot be opened or
+// must not be written.
+// - A new log is not for every local user to read (at DebugMode 5 it holds the statements as
+//   written, passwords of CREATE USER included): it is created with mode 0640, which the umask
+//   narrows further, or, in a folder with a default ACL, the ACL shapes. An existing log keeps
+//   its mode.
+// - A run as root does not follow a symbolic link that another user owns: whoever may write the
+//   log's folder could otherwise point root's appends at any file. Such a log is dropped like
+//   one that cannot be opened. A path that is no link when looked at is opened without
+//   following one, so that it cannot become one in between.
+// - Never blocking: a FIFO without a reader would otherwise hold the run for ever.
+int OpenForAppending(const std::string& fileName) {
+    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK;
+    if (::geteuid() == 0) {
+        struct stat link {};
+        if (::lstat(fileName.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (link.st_uid != 0) {
+                return -1;
+            }
+        } else {
+            flags |= O_NOFOLLOW;
+        }
+    }
+    return ::open(fileName.c_str(), flags, 0640);
+}
+
 // Takes the exclusive advisory lock that other writers of the same file honour, waiting up to
 // `patience` for it; false when it could not be had.
 bool LockForWriting(int fd, std::chrono::steady_clock::duration patience) {
@@ -62,9 +88,7 @@ bool LockForWriting(int fd, std::chrono::steady_clock::duration patience) {
 // waited for, and is cleared once a wait for it ran out.
 void AppendEntry(const std::string& fileName, const std::string& entry, bool& waitForLock) {
     // Create-or-append, never truncate: entries of earlier runs and of other writers stay.
-    // Opened without blocking: a FIFO without a reader would otherwise hold the run for ever.
-    const FileDescriptor file(
-        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
+    const FileDescriptor file(OpenForAppending(fileName));
     if (file.Get() < 0) {
         return;
     }

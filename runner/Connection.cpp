@@ -7,6 +7,7 @@
 #include "ibclient/IBTransaction.h"
 #include "runner/ConnectionParams.h"
 #include "runner/RunnerContext.h"
+#include "runner/Watchdog.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,8 +29,10 @@ void CloseOrReport(RunnerContext& context, bool commit) {
         EndConnection(context, commit);
     } catch (const std::exception& e) {
         context.ErrorFlag = true;
-        context.LogMessage(kErrorLevel, " error: close database " + name +
-                                            " failed\r\nerror message: " + e.what());
+        if (!RunInterrupted(context)) {
+            context.LogMessage(kErrorLevel, " error: close database " + name +
+                                                " failed\r\nerror message: " + e.what());
+        }
     }
 }
 
@@ -71,12 +74,14 @@ bool OpenDatabase(RunnerContext& context, const std::string& databaseName) {
 }
 
 void CloseDatabase(RunnerContext& context) {
-    CloseOrReport(context, true);
+    // An interrupted run keeps nothing that its last statement left uncommitted.
+    CloseOrReport(context, !RunInterrupted(context));
 }
 
 void EndConnection(RunnerContext& context, bool commit) {
     ibclient::TIBTransaction& transaction = *context.Transaction;
     ibclient::TIBDatabase& database = *context.Database;
+    TWatchGuard guard(context, kClosingTheDatabase);
     try {
         if (transaction.Active()) {
             if (!commit) {
@@ -93,15 +98,26 @@ void EndConnection(RunnerContext& context, bool commit) {
         database.SetConnected(false);
     } catch (...) {
         // A lost attachment refuses every call, and a handle kept from it would make the next
-        // connect do nothing. Dropped forced: the transaction ends without a commit, the
-        // statements release their handles and become unprepared, and the handle goes.
+        // connect do nothing.
+        DropConnection(context);
+        guard.RaiseIfStopped();
+        throw;
+    }
+}
+
+void DropConnection(RunnerContext& context) noexcept {
+    ibclient::TIBTransaction& transaction = *context.Transaction;
+    ibclient::TIBDatabase& database = *context.Database;
+    // Forced, neither step reports what the dead attachment refuses; the guard is for what
+    // they might raise on their own.
+    try {
         if (transaction.Active()) {
             transaction.FinishTransaction(ibclient::TARollback, true);
         }
         if (database.Connected()) {
             database.CloseConnection(true);
         }
-        throw;
+    } catch (...) {
     }
 }
 

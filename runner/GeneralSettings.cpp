@@ -73,6 +73,16 @@ constexpr std::array kKeys{
                 "seconds that reaching the server may take, passed to every attach as its "
                 "connect timeout. 0 or negative: the client library's default.",
                 ReadInteger<&TGeneralSettings::ConnectTimeout>},
+    TSettingKey{"StatementTimeout", "no statement timeout", "is no number",
+                "seconds that a statement, its commit, a declaration query, a lookup in the "
+                "history table, the start of a transaction or the close of a database may take. "
+                "One that takes longer is cancelled and fails with a level-1 entry saying that "
+                "it timed out; a timed-out statement is not retried. When the cancel gets no "
+                "answer within 3 seconds (a server that hangs), the connection is dropped and "
+                "the rest of that database's script is skipped; when even that does not end the "
+                "wait, the run ends there (level-1 entry, `Cancel`, exit code 1). Connecting is "
+                "bounded by `ConnectTimeout`, not by this key. 0 or negative: no limit.",
+                ReadInteger<&TGeneralSettings::StatementTimeout>},
     TSettingKey{"HistoryTable", "none",
                 "is no table name (a letter, then letters, digits, _ or $, at most 27)",
                 "the table in each database in which the runner records every statement that "

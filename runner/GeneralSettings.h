@@ -33,6 +33,10 @@ struct TGeneralSettings {
     // Seconds an attach may take to reach the server (0 or less: the client library's
     // default).
     int32_t ConnectTimeout = 0;
+    // Seconds an operation on a connected database (a statement, its commit, a declaration
+    // query, a history table lookup, the start of a transaction, the close of a database) may
+    // take before it is stopped (0 or less: no limit).
+    int32_t StatementTimeout = 0;
     // The table of each database that records every statement applied (empty: none), as the
     // settings file names it; whether it is a table name at all is judged where it is used.
     std::string HistoryTable;

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 
 namespace runner {
 
@@ -123,6 +125,45 @@ std::string ExecutableFullPath(std::string_view startedAs) {
         return path;
     }
     throw ibclient::Exception("Unable to read the executable's path from /proc/self/exe");
+}
+
+namespace {
+
+// The folders of the system, where no setup keeps its files: each one and everything in it.
+constexpr std::array<std::string_view, 13> kSystemFolders = {
+    "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/usr",
+    "/etc", "/boot", "/dev", "/proc",  "/sys",   "/run"};
+
+bool IsSystemFolder(std::string_view folder) {
+    if (folder == "/") {
+        return true;
+    }
+    for (const std::string_view system : kSystemFolders) {
+        if (folder == system || (folder.starts_with(system) && folder[system.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<std::string> SetupFolderRefusal(const std::string& executablePath) {
+    const std::string settings = ChangeFileExt(executablePath, ".ini");
+    struct stat st {};
+    if (::lstat(settings.c_str(), &st) == 0) {
+        return std::nullopt;
+    }
+    const std::size_t slash = executablePath.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : executablePath.substr(0, slash));
+    if (!IsSystemFolder(folder) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0) {
+        return std::nullopt;
+    }
+    return "no settings file " + settings +
+           ": the settings file must be beside the program, named after the path it is started "
+           "by, in a folder where it may write its log; link or copy the program into the "
+           "setup's folder, beside its settings file and script (see dbupgrade(1))";
 }
 
 } // namespace runner

@@ -3,6 +3,7 @@
 // executable).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,12 @@ std::string ChangeFileExt(std::string_view path, std::string_view extension);
 // otherwise, and when it is empty, the path is read from /proc/self/exe (links resolved).
 // Raises ibclient::Exception when none of them gives a path.
 std::string ExecutableFullPath(std::string_view startedAs);
+
+// Why the program at `executablePath` (absolute) must not run, as one line without its line
+// feed; nullopt when it may. It must not when no settings file is beside it (the path with
+// ".ini") and its folder is no place for its files: a system folder (/, /bin, /sbin, /lib*,
+// /etc, /boot, /dev, /proc, /sys, /run, or /usr or any folder in it), or a folder the process
+// may not write. Anything else, a setup folder among them, runs as always.
+std::optional<std::string> SetupFolderRefusal(const std::string& executablePath);
 
 } // namespace runner

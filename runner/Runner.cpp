@@ -11,6 +11,7 @@
 #include "runner/RunnerContext.h"
 #include "runner/ScriptReader.h"
 #include "runner/Settings.h"
+#include "runner/Watchdog.h"
 #include "runner/StatementLog.h"
 
 #include <cxxabi.h>
@@ -18,6 +19,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <typeinfo>
 
 namespace runner {
@@ -103,8 +105,14 @@ private:
 };
 
 // One entry of the loop: connect, run the script, close; then the success message while no
-// error has occurred in this run.
-void UpgradeDatabase(RunnerContext& context, const std::string& name) {
+// error has occurred in this run. A name that cannot be used is a failed database.
+void UpgradeDatabase(RunnerContext& context, const std::string& entry) {
+    const std::string name(EntryValue(entry));
+    if (const std::optional<std::string> problem = DatabaseEntryProblem(entry)) {
+        context.ErrorFlag = true;
+        context.LogMessage(kErrorLevel, *problem);
+        return;
+    }
     if (OpenDatabase(context, name)) {
         context.LogMessage(kProgressLevel, " Start upgrade database " + name + " ");
         try {
@@ -142,14 +150,33 @@ std::string DemangledName(const std::type_info& type) {
 }
 
 // Writes `value` as SetupStatus of the settings file; the level-1 text of the failure when it
-// could not be written.
+// could not be written. The main sequence and a watchdog that ends the run take turns.
 std::optional<std::string> WriteStatus(const std::string& settingsPath, const char* value) {
+    static std::mutex turns;
+    const std::lock_guard<std::mutex> turn(turns);
     try {
         WriteSetupStatus(settingsPath, "Common", "SetupStatus", value);
         return std::nullopt;
     } catch (const ibclient::Exception& e) {
         return " error: SetupStatus was not written\r\nerror message: " + e.Message();
     }
+}
+
+// Ends the run at once from the watchdog's thread, while the main thread still waits inside
+// the client library: the entry, "Cancel", and an exit that runs no exit handler (the
+// library's own would run under the waiting call).
+[[noreturn]] void EndRunAtOnce(const RunnerContext& context, const std::string& settingsPath,
+                               const std::string& logPath, const std::string& message) noexcept {
+    try {
+        // A writer of its own: the run's may be in use on the main thread.
+        logging::TLogger log(logPath, context.Settings.DebugMode);
+        log.Log(kErrorLevel, message);
+        if (const auto failure = WriteStatus(settingsPath, "Cancel")) {
+            log.Log(kErrorLevel, *failure);
+        }
+    } catch (...) {
+    }
+    std::_Exit(1);
 }
 
 }  // namespace
@@ -161,6 +188,24 @@ int32_t ParseDebugMode(std::string_view text) {
 std::string_view EntryValue(std::string_view entry) {
     const std::size_t eq = entry.find('=');
     return eq == std::string_view::npos ? std::string_view() : entry.substr(eq + 1);
+}
+
+std::optional<std::string> DatabaseEntryProblem(std::string_view entry) {
+    const std::string_view value = EntryValue(entry);
+    const std::string key(entry.substr(0, entry.find('=')));
+    if (value.empty()) {
+        return " error: database " + key + " has an empty name; it is not upgraded";
+    }
+    if (value.find('\0') != std::string_view::npos) {
+        return " error: the name of database " + key +
+               " holds a NUL byte; it is not upgraded (only the part in front of it would be "
+               "opened)";
+    }
+    if (value.size() > kMaxSettingsValueLength) {
+        return " error: the name of database " + key + " is longer than " +
+               std::to_string(kMaxSettingsValueLength) + " characters; it is not upgraded";
+    }
+    return std::nullopt;
 }
 
 RunSettings ReadSettings(const std::string& settingsPath) {
@@ -192,6 +237,11 @@ int RunMainSequence(RunnerContext& context) {
                                             settingsPath + ")");
         return 1;
     }
+    // From here on StatementTimeout, SIGTERM and SIGINT are watched (a stop signal that came
+    // earlier is taken now).
+    const TRunWatch watch(context, [&context, settingsPath, logPath](const std::string& message) {
+        EndRunAtOnce(context, settingsPath, logPath, message);
+    });
 
     if (settings.DatabaseListCut) {
         // Databases left out of the list are not upgraded: that must not read as success.
@@ -224,10 +274,17 @@ int RunMainSequence(RunnerContext& context) {
         }
         const CloseApplication closing(context, databaseList, logger);
         const ConnectionObjects objects(context);
-        for (const std::string& entry : databaseList) {
-            UpgradeDatabase(context, std::string(EntryValue(entry)));
+        try {
+            for (const std::string& entry : databaseList) {
+                ThrowIfInterrupted(context);
+                UpgradeDatabase(context, entry);
+            }
+        } catch (const ERunInterrupted&) {
+            // Reported right here, before " Close application".
         }
+        NoteInterruption(context);
     }
+    const bool interrupted = NoteInterruption(context);
 
     const char* const status = context.ErrorFlag ? "Cancel" : "Continue";
     if (const auto failure = WriteStatus(settingsPath, status)) {
@@ -236,7 +293,7 @@ int RunMainSequence(RunnerContext& context) {
         logging::TLogger(logPath, context.Settings.DebugMode).Log(kErrorLevel, *failure);
         return 1;
     }
-    return 0;
+    return interrupted ? 1 : 0;
 }
 
 void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept {

@@ -39,10 +39,17 @@ int32_t ParseDebugMode(std::string_view text);
 // The value part of a database list entry: the text after its first "=".
 std::string_view EntryValue(std::string_view entry);
 
+// Why the value of database list entry `entry` cannot be used as a database name, as its
+// level-1 log text; nullopt when it can. A name is never cut or taken in part: an empty value,
+// one holding a NUL byte (the client library would open only the part in front of it) and one
+// longer than kMaxSettingsValueLength characters are refused, naming the entry's key.
+std::optional<std::string> DatabaseEntryProblem(std::string_view entry);
+
 // The whole run for `context` (ExecutablePath and FirstArgument filled in). Returns the exit
-// code: 0 on an orderly end, 1 when SetupStatus could not be written (logged at level 1) and
-// 1 when another run of the same settings file is in progress (logged at level 1; this run
-// then touches no database and no settings value).
+// code: 0 on an orderly end; 1 when SetupStatus could not be written (logged at level 1),
+// when another run of the same settings file is in progress (logged at level 1; this run then
+// touches no database and no settings value), or when the run was interrupted by SIGTERM or
+// SIGINT (logged at level 1, SetupStatus "Cancel").
 // An error that escapes the sequence propagates after the clean-up steps around it ran.
 int RunMainSequence(RunnerContext& context);
 

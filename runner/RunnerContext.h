@@ -20,6 +20,8 @@ class TIBTransaction;
 
 namespace runner {
 
+class TWatchdog;
+
 struct RunnerContext {
     // The executable's full path as it was started (ExecutableFullPath) and the first
     // command-line argument (empty when there is none).
@@ -45,6 +47,9 @@ struct RunnerContext {
     // Created by the database loop, reused for every entry of the list.
     ibclient::TIBDatabase* Database = nullptr;
     ibclient::TIBTransaction* Transaction = nullptr;
+
+    // The run's watchdog (StatementTimeout, SIGTERM and SIGINT) while the run has one.
+    TWatchdog* Watchdog = nullptr;
 
     // Logs through the run's writer (no-op before the writer exists).
     void LogMessage(int32_t level, std::string_view message) const;

@@ -811,15 +811,16 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
         const auto first =
             std::find_if(general.begin(), general.end(),
                          [&](const TSettingsLine& l) { return SameTextAscii(l.Name, line.Name); });
+        // The runner reads a value of [General] cut to the value limit.
         TGeneralSettings probe;
-        if (first->Number == line.Number && !key->Read(line.Value, probe)) {
+        const std::string value = line.Value.substr(0, kMaxSettingsValueLength);
+        if (first->Number == line.Number && !key->Read(value, probe)) {
             // A value that the reader did not store is read as the default; one that it kept
             // (the history table's name) is refused by the run instead.
             findings.push_back(TFinding{
                 line.Number, TSeverity::Warning,
                 std::string(key->Name) + " " +
-                    (line.Value.empty() ? "is empty"
-                                        : "'" + line.Value + "' " + std::string(key->Invalid)) +
+                    (value.empty() ? "is empty" : "'" + value + "' " + std::string(key->Invalid)) +
                     (probe == TGeneralSettings()
                          ? ": the runner reads it as its default (" + std::string(key->Default) +
                                ")"
@@ -844,11 +845,18 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
                                     "database and records SetupStatus=Cancel"});
     }
     for (const TSettingsLine& line : databases) {
-        if (Trim(line.Value).empty()) {
+        const auto failed = [&](const std::string& what) {
             findings.push_back(TFinding{line.Number, TSeverity::Error,
-                                        "database " + line.Name +
-                                            " has an empty value: the runner counts it as a "
-                                            "failed database and records SetupStatus=Cancel"});
+                                        "database " + line.Name + " " + what +
+                                            ": the runner counts it as a failed database and "
+                                            "records SetupStatus=Cancel"});
+        };
+        if (Trim(line.Value).empty()) {
+            failed("has an empty value");
+        } else if (line.Value.find('\0') != std::string::npos) {
+            failed("holds a NUL byte");
+        } else if (line.Value.size() > kMaxSettingsValueLength) {
+            failed("is longer than " + std::to_string(kMaxSettingsValueLength) + " characters");
         } else if (IsRelativeDatabasePath(line.Value)) {
             findings.push_back(
                 TFinding{line.Number, TSeverity::Warning,

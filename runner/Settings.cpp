@@ -124,23 +124,43 @@ struct LineSpan {
 };
 
 // Calls `visit(LineSpan)` for every line in the byte range [begin, end) of `text`, stopping
-// early when `visit` returns false. A line ends at LF; a CR right before the LF is part of the
-// line break.
+// early when `visit` returns false. A line ends at CR LF, LF or a lone CR (the line end of
+// old Mac files, which some editors still write).
 template <typename Visit>
 void ForEachLine(std::string_view text, std::size_t begin, std::size_t end, Visit visit) {
     std::size_t pos = begin;
     while (pos < end) {
-        const std::size_t lf = text.find('\n', pos);
-        LineSpan line{pos, lf == std::string_view::npos || lf >= end ? end : lf, 0};
-        line.next = line.end < end ? line.end + 1 : end;
-        if (line.end < end && line.end > pos && text[line.end - 1] == '\r') {
-            --line.end;
+        std::size_t lineEnd = text.find_first_of("\r\n", pos);
+        if (lineEnd == std::string_view::npos || lineEnd > end) {
+            lineEnd = end;
+        }
+        LineSpan line{pos, lineEnd, lineEnd};
+        if (lineEnd < end) {
+            line.next =
+                lineEnd +
+                (text[lineEnd] == '\r' && lineEnd + 1 < end && text[lineEnd + 1] == '\n' ? 2 : 1);
         }
         if (!visit(line)) {
             return;
         }
         pos = line.next;
     }
+}
+
+// The line break that `text` uses first (CR LF, LF or CR); LF for a text without any.
+std::string FirstLineBreak(std::string_view text) {
+    const std::size_t at = text.find_first_of("\r\n");
+    if (at == std::string_view::npos) {
+        return "\n";
+    }
+    if (text[at] == '\r') {
+        return at + 1 < text.size() && text[at + 1] == '\n' ? "\r\n" : "\r";
+    }
+    return "\n";
+}
+
+bool EndsWithLineBreak(std::string_view text) {
+    return !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
 
 std::string_view TextOf(std::string_view text, const LineSpan& line) {
@@ -153,15 +173,17 @@ TSettingsFile::TSettingsFile(std::string content) : content_(std::move(content))
     // A UTF-8 byte order mark in front of the first line is not part of it.
     const std::size_t start = content_.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
     SectionBody* open = nullptr; // the first occurrence being measured, if any
+    std::size_t number = 0;
     ForEachLine(content_, start, content_.size(), [&](const LineSpan& line) {
+        ++number;
         const LineInfo info = Classify(TextOf(content_, line));
         if (info.kind == LineInfo::Section) {
             if (open != nullptr) {
                 open->end = line.begin;
                 open = nullptr;
             }
-            const auto [it, inserted] =
-                sections_.try_emplace(AsciiUpperCase(info.name), SectionBody{line.next, line.next});
+            const auto [it, inserted] = sections_.try_emplace(
+                AsciiUpperCase(info.name), SectionBody{line.next, line.next, number});
             if (inserted) {
                 open = &it->second;
             }
@@ -248,7 +270,7 @@ SectionKeys TSettingsFile::ReadSection(std::string_view section) const {
         }
         used += info.name.size() + 1;
         keys.Names.emplace_back(info.name);
-        keys.Values.emplace_back(Unquote(info.value).substr(0, kMaxSettingsValueLength));
+        keys.Values.emplace_back(Unquote(info.value));
         return true;
     });
     return keys;
@@ -260,17 +282,14 @@ std::vector<TSettingsLine> TSettingsFile::SectionLines(std::string_view section)
     if (body == nullptr) {
         return lines;
     }
-    const std::string_view text(content_);
-    std::size_t number = 1 + static_cast<std::size_t>(std::count(
-                                 text.begin(), text.begin() + static_cast<std::ptrdiff_t>(body->begin), '\n'));
-    ForEachLine(text, body->begin, body->end, [&](const LineSpan& line) {
-        const LineInfo info = Classify(TextOf(text, line));
-        if (info.kind == LineInfo::Key && !info.name.empty()) {
-            lines.push_back(TSettingsLine{number, std::string(info.name),
-                                          std::string(Unquote(info.value).substr(
-                                              0, kMaxSettingsValueLength))});
-        }
+    std::size_t number = body->headerLine;
+    ForEachLine(content_, body->begin, body->end, [&](const LineSpan& line) {
         ++number;
+        const LineInfo info = Classify(TextOf(content_, line));
+        if (info.kind == LineInfo::Key && !info.name.empty()) {
+            lines.push_back(
+                TSettingsLine{number, std::string(info.name), std::string(Unquote(info.value))});
+        }
         return true;
     });
     return lines;
@@ -278,80 +297,86 @@ std::vector<TSettingsLine> TSettingsFile::SectionLines(std::string_view section)
 
 std::size_t TSettingsFile::SectionHeaderLine(std::string_view section) const {
     const SectionBody* body = FindSection(section);
-    if (body == nullptr) {
-        return 0;
-    }
-    // The header is the line that ends right before the body (or the file's last line).
-    const std::string_view text(content_);
-    const std::size_t headerEnd = body->begin > 0 && text[body->begin - 1] == '\n'
-                                      ? body->begin - 1
-                                      : body->begin;
-    return 1 + static_cast<std::size_t>(std::count(
-                   text.begin(), text.begin() + static_cast<std::ptrdiff_t>(headerEnd), '\n'));
+    return body == nullptr ? 0 : body->headerLine;
 }
 
 std::string SetSettingsValue(std::string_view content, std::string_view section,
                              std::string_view key, std::string_view value) {
-    const TSettingsFile file{std::string(content)};
-    const std::string& text = file.content_;
-
-    const std::size_t firstLf = text.find('\n');
-    const std::string eol =
-        (firstLf != std::string::npos && firstLf > 0 && text[firstLf - 1] == '\r') ? "\r\n" : "\n";
+    const std::string eol = FirstLineBreak(content);
     const std::string keyLine = std::string(key) + "=" + std::string(value);
     // A byte order mark alone is no line that the new one must be put after.
-    const std::size_t start = text.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
+    const std::size_t start = content.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
 
-    const TSettingsFile::SectionBody* body = file.FindSection(section);
-    if (body == nullptr) {
-        std::string result(text);
-        if (result.size() > start && result.back() != '\n') {
-            result += eol;
-        }
-        result += "[" + std::string(section) + "]" + eol + keyLine + eol;
-        return result;
-    }
-
-    // The key's line, or else the end of the section's last non-blank line.
-    bool found = false;
-    std::size_t replaceBegin = 0;
-    std::size_t replaceEnd = 0;
-    std::string replacement;
-    std::size_t insertAt = body->begin;
-    ForEachLine(text, body->begin, body->end, [&](const LineSpan& line) {
-        const std::string_view lineText = TextOf(text, line);
+    // Every line of the key in every section of that name is changed: a reader that takes the
+    // last one, or every one, must not find an older value there. When the first such section
+    // has no line of the key (the one that this file's own reader and most others read), the
+    // key is added there too, after its last non-blank line.
+    struct Change {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        std::string text;
+    };
+    std::vector<Change> changes;
+    bool inSection = false;
+    bool inFirstSection = false;
+    bool sectionFound = false;
+    bool keyInFirstSection = false;
+    std::size_t insertAt = 0;
+    ForEachLine(content, start, content.size(), [&](const LineSpan& line) {
+        const std::string_view lineText = TextOf(content, line);
         const LineInfo info = Classify(lineText);
-        if (info.kind == LineInfo::Key && !info.name.empty() && SameTextAscii(info.name, key)) {
-            // Keep everything up to the "=" and the blanks after it; replace the rest.
-            found = true;
-            replaceEnd = line.end;
-            if (info.hasEquals) {
-                replaceBegin = line.begin + lineText.find('=') + 1;
-                while (replaceBegin < line.end && IsBlankChar(text[replaceBegin])) {
-                    ++replaceBegin;
-                }
-                replacement = value;
-            } else {
-                replaceBegin =
-                    static_cast<std::size_t>(info.name.data() + info.name.size() - text.data());
-                replacement = "=" + std::string(value);
+        if (info.kind == LineInfo::Section) {
+            inSection = SameTextAscii(info.name, section);
+            inFirstSection = inSection && !sectionFound;
+            if (inFirstSection) {
+                sectionFound = true;
+                insertAt = line.next;
             }
-            return false;
+            return true;
         }
-        if (info.kind != LineInfo::Blank) {
+        if (inFirstSection && info.kind != LineInfo::Blank) {
             insertAt = line.next;
+        }
+        if (inSection && info.kind == LineInfo::Key && !info.name.empty() &&
+            SameTextAscii(info.name, key)) {
+            keyInFirstSection = keyInFirstSection || inFirstSection;
+            // Keep everything up to the "=" and the blanks after it; replace the rest.
+            if (info.hasEquals) {
+                std::size_t begin = line.begin + lineText.find('=') + 1;
+                while (begin < line.end && IsBlankChar(content[begin])) {
+                    ++begin;
+                }
+                changes.push_back(Change{begin, line.end, std::string(value)});
+            } else {
+                const auto nameEnd =
+                    static_cast<std::size_t>(info.name.data() + info.name.size() - content.data());
+                changes.push_back(Change{nameEnd, line.end, "=" + std::string(value)});
+            }
         }
         return true;
     });
-    if (found) {
-        return text.substr(0, replaceBegin) + replacement + text.substr(replaceEnd);
+
+    if (!sectionFound) {
+        std::string result(content);
+        if (result.size() > start && !EndsWithLineBreak(result)) {
+            result += eol;
+        }
+        return result + "[" + std::string(section) + "]" + eol + keyLine + eol;
     }
-    std::string result = text.substr(0, insertAt);
-    if (result.empty() || result.back() != '\n') {
-        result += eol;
+    if (!keyInFirstSection) {
+        // Every change found lies in a later section, after this point.
+        const bool needsBreak = insertAt == 0 || !EndsWithLineBreak(content.substr(0, insertAt));
+        changes.insert(changes.begin(),
+                       Change{insertAt, insertAt, (needsBreak ? eol : "") + keyLine + eol});
     }
-    result += keyLine + eol;
-    result += text.substr(insertAt);
+    std::string result;
+    std::size_t from = 0;
+    for (const Change& change : changes) {
+        result.append(content.substr(from, change.begin - from));
+        result += change.text;
+        from = change.end;
+    }
+    result.append(content.substr(from));
     return result;
 }
 

@@ -20,7 +20,9 @@ class EIniFileException : public ibclient::Exception {
     const char* ClassName() const noexcept override { return "EIniFileException"; }
 };
 
-// A value is read with at most this many characters; longer values are cut.
+// ReadString reads a value with at most this many characters; longer values are cut. The key
+// lists of a section give values whole, and the runner refuses a database name longer than
+// this instead of taking a part of it.
 constexpr std::size_t kMaxSettingsValueLength = 2047;
 // The key names of one section are read through a buffer of this many characters: every
 // name followed by a terminator, plus a final terminator.
@@ -30,7 +32,7 @@ constexpr std::size_t kSectionKeyBufferSize = 16384;
 // kSectionKeyBufferSize. Every line is an entry of its own, also when its name occurs twice.
 struct SectionKeys {
     std::vector<std::string> Names;
-    // Each line's own value, read as ReadString reads one (same index as Names).
+    // Each line's own value, read as ReadString reads one but never cut (same index as Names).
     std::vector<std::string> Values;
     // True when names were left out because the buffer was full. A name that did not fit
     // whole is left out rather than passed on cut (a cut name can match a different key).
@@ -53,20 +55,20 @@ std::string DecodeSettingsFile(std::string_view bytes, SettingsEncoding& encodin
 std::string EncodeSettingsFile(std::string_view text, const SettingsEncoding& encoding);
 
 // One key line of a section: its line number in the file (from 1), the key name and the
-// value as ReadString gives it.
+// value as ReadString gives it, but never cut.
 struct TSettingsLine {
     std::size_t Number = 0;
     std::string Name;
     std::string Value;
 };
 
-// The parsed lines of one settings file. Section and key names match without regard to the
-// case of ASCII letters; names and values are trimmed of characters with codes up to 32; a
-// line whose first character is ";" is a comment. When a section or key occurs twice, the
-// first occurrence counts.
+// The parsed lines of one settings file. A line ends at CR LF, LF or a lone CR. Section and
+// key names match without regard to the case of ASCII letters; names and values are trimmed of
+// characters with codes up to 32; a line whose first character is ";" is a comment. When a
+// section or key occurs twice, the first occurrence counts.
 class TSettingsFile {
   public:
-    // Parses `content` (bytes as they stand in the file; CR LF or LF line ends).
+    // Parses `content` (bytes as they stand in the file).
     explicit TSettingsFile(std::string content);
 
     // Reads the file at `path` (UTF-16 as UTF-8, see SettingsEncoding); a file that is missing
@@ -94,10 +96,12 @@ class TSettingsFile {
     std::size_t SectionHeaderLine(std::string_view section) const;
 
   private:
-    // Byte range of a section's lines (after its header, up to the next header).
+    // Byte range of a section's lines (after its header, up to the next header) and the line
+    // number of its header.
     struct SectionBody {
         std::size_t begin = 0;
         std::size_t end = 0;
+        std::size_t headerLine = 0;
     };
     // The body of the first section named `section`, or null.
     const SectionBody* FindSection(std::string_view section) const;
@@ -105,20 +109,20 @@ class TSettingsFile {
     std::string content_;
     // First occurrence of each section, by name with ASCII letters in upper case.
     std::unordered_map<std::string, SectionBody> sections_;
-
-    friend std::string SetSettingsValue(std::string_view, std::string_view, std::string_view,
-                                        std::string_view);
 };
 
-// `content` with the value of `key` in `section` set to `value`: the key's line is changed in
-// place, a missing key is added at the end of its section and a missing section at the end of
-// the file. Every other byte stays; new lines take the line break the file already uses (LF
-// for a file that has none).
+// `content` with the value of `key` in `section` set to `value`: every line of the key in every
+// section of that name is changed in place (so that no reader, whichever occurrence it takes,
+// finds an older value); without any, the key is added at the end of the first such section,
+// and without such a section, the section is added at the end of the file. Every other byte
+// stays; new lines take the line break the file uses first (CR LF, LF or CR; LF for a file
+// that has none).
 std::string SetSettingsValue(std::string_view content, std::string_view section,
                              std::string_view key, std::string_view value);
 
-// Writes `value` for `key` in `section` of the settings file at `path`, creating file, section
-// or key as needed and keeping all other content, in the file's own encoding. The file is
+// Writes `value` for `key` in `section` of the settings file at `path` (SetSettingsValue),
+// creating file, section or key as needed and keeping all other content, in the file's own
+// encoding. The file is
 // replaced atomically where that keeps everything about it: the new content goes to a
 // temporary file in the same folder, which gets the old file's mode, owner, group and
 // extended attributes (ACLs), is flushed to disk and renamed over the old one. Where that

@@ -14,6 +14,7 @@
 #include "runner/RunnerContext.h"
 #include "runner/StatementLog.h"
 #include "runner/Text.h"
+#include "runner/Watchdog.h"
 
 namespace runner {
 
@@ -42,13 +43,17 @@ bool Retry(RunnerContext& context, ibclient::TIBSQL& sql, THistory& history,
             // detach; it has been dropped, and the reconnect attaches anew.
         }
         Reconnect(context);
-        if (history.SettledAfterFailure(context, key, statement, error, commitInDoubt)) {
+        if (Guarded(context, kTheHistoryLookup, [&] {
+                return history.SettledAfterFailure(context, key, statement, error, commitInDoubt);
+            })) {
             return true;
         }
-        transaction.Start();
-        history.Record(context, key);
-        sql.RunStatement();
-        transaction.Commit();
+        Guarded(context, kStartingATransaction, [&] { transaction.Start(); });
+        Guarded(context, kTheStatement, [&] {
+            history.Record(context, key);
+            sql.RunStatement();
+        });
+        Guarded(context, kTheCommit, [&] { transaction.Commit(); });
         return true;
     } catch (...) {
         return false;
@@ -118,6 +123,7 @@ void ReportFailedStatement(RunnerContext& context, const std::string& statement,
 }
 
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement) {
+    ThrowIfInterrupted(context);
     const std::string trimmed(Trim(statement));
     if (IsDeclaration(trimmed)) {
         RunDeclaration(context, run, statement, trimmed);
@@ -138,31 +144,44 @@ void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string
     sql.SQL().SetText(executed);
 
     std::optional<std::string> firstError;
+    bool retry = true;
     bool commitInDoubt = false;
     try {
-        if (history.SkipApplied(context, key, statement)) {
+        if (Guarded(context, kTheHistoryLookup,
+                    [&] { return history.SkipApplied(context, key, statement); })) {
             return;
         }
         // The log shows the statement as written, with its @name references.
         context.LogMessage(kProgressLevel, " execute SQL: \r\n" + statement + "\r\n");
         LogSentStatement(context, executed);
-        history.Record(context, key);
-        sql.RunStatement();
-        transaction.Commit();
+        Guarded(context, kTheStatement, [&] {
+            history.Record(context, key);
+            sql.RunStatement();
+        });
+        Guarded(context, kTheCommit, [&] { transaction.Commit(); });
+    } catch (const EStatementTimeout& e) {
+        // Not run again: a second run would take as long, and after a cut commit its work may
+        // be in the database already.
+        firstError = e.Message();
+        retry = false;
     } catch (const ibclient::Exception& e) {
         firstError = FailureMessage(context, executed, e);
         commitInDoubt = dynamic_cast<const ibclient::EIBCommitInDoubt*>(&e) != nullptr;
     }
 
-    if (firstError && !Retry(context, sql, history, key, statement, *firstError, commitInDoubt)) {
+    if (firstError &&
+        !(retry && Retry(context, sql, history, key, statement, *firstError, commitInDoubt))) {
+        // An interruption during the retry is no failure of the statement.
+        ThrowIfInterrupted(context);
         // The first attempt's message: the retry's own failure (often the same error, or a
         // consequence of the reconnect) says less about what is wrong with the statement.
         ReportFailedStatement(context, statement, *firstError);
         // No transaction may stay open with the failed statement's work in it. When the
-        // reconnect failed there is no transaction, and the error here ends the script run.
+        // reconnect failed, or a time-out dropped the connection, there is no transaction, and
+        // the error here ends the script run.
         transaction.Rollback();
     }
-    transaction.Start();
+    Guarded(context, kStartingATransaction, [&] { transaction.Start(); });
 }
 
 }  // namespace runner

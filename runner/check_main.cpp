@@ -1,12 +1,14 @@
 // dbupgrade-check: finds an upgrade script's mistakes before it ships.
 //
 //   dbupgrade-check [--settings FILE] SCRIPT
+//   dbupgrade-check --help | -h | --version
 //
 // Prints one line per finding ("FILE:LINE: error: TEXT" or "FILE:LINE: warning: TEXT"), the
 // settings file's first, then the script's in script order, and one summary line. Exit code
 // 0 without findings, 1 with at least one, 2 when a file cannot be read or the arguments are
 // wrong (one line on standard error). Never connects to a database and never writes a file.
 #include "ibclient/FormatSettings.h"
+#include "runner/CommandLine.h"
 #include "runner/ScriptCheck.h"
 #include "runner/ScriptReader.h"
 
@@ -47,8 +49,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& arguments) {
     bool haveScript = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-            Print(kUsage);
+        if (!optionsEnded && runner::TerminalRequest(arg) != runner::TTerminalRequest::None) {
+            const std::string text = runner::TerminalRequest(arg) == runner::TTerminalRequest::Help
+                                         ? runner::CheckUsage()
+                                         : runner::VersionText("dbupgrade-check");
+            std::fwrite(text.data(), 1, text.size(), stdout);
             return kClean;
         }
         if (!optionsEnded && arg == "--") {

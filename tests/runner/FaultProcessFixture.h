@@ -40,6 +40,31 @@ inline const std::string kUpdate = "UPDATE T SET A = 10 WHERE ID = 0";
 inline const std::string kInsert2 = "INSERT INTO T (ID) VALUES (2)";
 inline const std::string kRowsOfT = "SELECT ID, A FROM T ORDER BY ID";
 
+// The database of the loops that stop runs at random points: two source rows, and the table
+// that every statement of BatchStatements changes as a whole (two rows per insert, every row
+// per update).
+inline const std::string kBatchTables = "CREATE TABLE SRC (N INTEGER);\n"
+                                        "INSERT INTO SRC VALUES (1);\n"
+                                        "INSERT INTO SRC VALUES (2);\n"
+                                        "CREATE TABLE T (BATCH INTEGER, K INTEGER);\n"
+                                        "CREATE GENERATOR G;";
+
+// Batches of T that a statement left half-applied: not two rows, or rows that one update
+// reached and the other not.
+inline const std::string kTornBatches = "SELECT COUNT(*) FROM (SELECT BATCH FROM T GROUP BY BATCH "
+                                        "HAVING COUNT(*) <> 2 OR MIN(K) <> MAX(K))";
+
+// `batches` times: a batch number from the generator, an insert of two rows, an update of all.
+inline std::vector<std::string> BatchStatements(int batches) {
+    std::vector<std::string> statements;
+    for (int i = 0; i < batches; ++i) {
+        statements.push_back("VAR @batch = SELECT GEN_ID(G, 1) FROM RDB$DATABASE");
+        statements.push_back("INSERT INTO T (BATCH, K) SELECT @batch, 0 FROM SRC");
+        statements.push_back("UPDATE T SET K = K + 1");
+    }
+    return statements;
+}
+
 // An entry of an earlier run, which every log must still start with afterwards.
 inline const std::string kEarlierEntry =
     "07-12-2026 10:15:02.120 level 1:   an entry of an earlier run\r\n";
@@ -108,11 +133,12 @@ protected:
     // a process killed while it holds one of them can leave every other user of that folder
     // waiting: the runners that these tests may kill get a lock folder of their own instead
     // of the one that the shared server and everyone else use.
-    std::unique_ptr<testsupport::Child> Start() const {
+    // `environment` holds further NAME=value entries for it.
+    std::unique_ptr<testsupport::Child> Start(std::vector<std::string> environment = {}) const {
+        environment.push_back("FIREBIRD_LOCK=" + lockFolder);
         return std::make_unique<testsupport::Child>(
             std::vector<std::string>{exe},
-            testsupport::Child::Options{
-                dir.Path(), output, {"FIREBIRD_LOCK=" + lockFolder}, nullptr});
+            testsupport::Child::Options{dir.Path(), output, environment, nullptr});
     }
 
     // Runs a Firebird tool on a database of the runners through their lock folder; its

@@ -106,9 +106,74 @@ TEST_F(RunnerProcess, AfterAFailedEntryNoLaterEntryReportsSuccess) {
               (std::vector<std::string>{"level 5:   Database list count = 2\r\n",
                                         "level 5:   database_0 - \r\n",
                                         "level 5:   database_1 - " + b + "\r\n",
+                                        "level 1:   error: database blank has an empty name; "
+                                        "it is not upgraded\r\n",
                                         "level 5:   Start upgrade database " + b + " \r\n",
                                         "level 5:   Close application\r\n"}));
     EXPECT_NE(Settings().find("SetupStatus=Cancel\n"), std::string::npos);
+}
+
+// A database name is never cut or taken in part: an empty value, one holding a NUL byte and one
+// longer than the value limit are each a failed database with an entry naming its key; the
+// database after them is upgraded, and the run says "Cancel". The NUL case names a database
+// that exists in front of the NUL, which must stay untouched.
+TEST_F(RunnerProcess, DatabaseNamesThatCannotBeUsedWholeAreFailedDatabases) {
+    const std::string front = NewDatabase("front.fdb", 1, "CREATE TABLE T (A INTEGER);");
+    const std::string good = NewDatabase("good.fdb", 1, "CREATE TABLE T (A INTEGER);");
+    WriteFile(script, "INSERT INTO T VALUES (1)\n");
+    const std::string longName = "/" + std::string(2047, 'x');
+    struct Case {
+        const char* what;
+        std::string line;
+        std::string entry;
+    } const cases[] = {
+        {"empty", "Main=", "level 1:   error: database Main has an empty name; it is not upgraded\r\n"},
+        {"NUL byte", "Main=" + front + std::string(1, '\0') + ".backup-do-not-touch",
+         "level 1:   error: the name of database Main holds a NUL byte; it is not upgraded (only "
+         "the part in front of it would be opened)\r\n"},
+        {"longer than the limit", "Main=" + longName,
+         "level 1:   error: the name of database Main is longer than 2047 characters; it is not "
+         "upgraded\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(log);
+        WriteFile(ini, "[General]\nDebugMode=1\n[Database]\n" + c.line + "\nNext=" + good + "\n");
+        Run();
+        EXPECT_EQ(LogEntries(), std::vector<std::string>{c.entry});
+        EXPECT_EQ(SetupStatus(), "Cancel");
+    }
+    EXPECT_EQ(testsupport::RunIsqlOn(front, "SELECT COUNT(*) FROM T;").find(" 1"), std::string::npos);
+    EXPECT_NE(testsupport::RunIsqlOn(good, "SELECT COUNT(*) FROM T;").find(" 3"), std::string::npos);
+}
+
+// SetupStatus is written wherever a reader may look for it: in every [Common] section, every
+// line of the key; and a file with lone CR line ends is read line by line and keeps its line
+// ends (a run of such a file used to read it as one line and append a [Common] after the old
+// SetupStatus=Continue).
+TEST_F(RunnerProcess, SetupStatusReplacesEveryOldOutcome) {
+    const std::string db = NewDatabase("a.fdb");
+    struct Case {
+        const char* what;
+        std::string before;
+        std::string after;
+    } const cases[] = {
+        {"two [Common] sections and a repeated key",
+         "[Common]\nSetupStatus=Continue\n[Database]\nA=missing.fdb\n[common]\n"
+         "SetupStatus=Continue\nSetupStatus=Continue\n",
+         "[Common]\nSetupStatus=Cancel\n[Database]\nA=missing.fdb\n[common]\n"
+         "SetupStatus=Cancel\nSetupStatus=Cancel\n"},
+        {"lone CR line ends", "[Database]\rA=missing.fdb\r[Common]\rSetupStatus=Continue\r",
+         "[Database]\rA=missing.fdb\r[Common]\rSetupStatus=Cancel\r"},
+        {"lone CR line ends, [Common] added", "[General]\rDebugMode=1\r[Database]\rA=" + db + "\r",
+         "[General]\rDebugMode=1\r[Database]\rA=" + db + "\r[Common]\rSetupStatus=Continue\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(ini, c.before);
+        Run();
+        EXPECT_EQ(Settings(), c.after);
+    }
 }
 
 TEST_F(RunnerProcess, ReadOnlySettingsFileIsLoggedAndEndsWithExitCode1) {
@@ -165,7 +230,8 @@ TEST_F(RunnerProcess, BinarySettingsFileIsKeptByteForByte) {
 }
 
 TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
-    // 40 MB of other sections, then a Database section of 2,000 keys with empty values.
+    // 40 MB of other sections, then a Database section of 2,000 keys with empty values, each
+    // a failed database with its entry.
     std::string content;
     const std::string filler =
         "[Other]\n" + std::string(200, 'x') + "=" + std::string(800, 'y') + "\n";
@@ -181,10 +247,14 @@ TEST_F(RunnerProcess, HugeSettingsFileWithThousandsOfKeys) {
     WriteFile(ini, content);
     Run();
     const auto entries = LogEntries();
-    ASSERT_EQ(entries.size(), 2000u + 2);
+    ASSERT_EQ(entries.size(), 2000u + 2000 + 2);
     EXPECT_EQ(entries.front(), "level 5:   Database list count = 2000\r\n");
     EXPECT_EQ(entries[1], "level 5:   database_0 - \r\n");
     EXPECT_EQ(entries[2000], "level 5:   database_1999 - \r\n");
+    EXPECT_EQ(entries[2001],
+              "level 1:   error: database k0 has an empty name; it is not upgraded\r\n");
+    EXPECT_EQ(entries[4000],
+              "level 1:   error: database k1999 has an empty name; it is not upgraded\r\n");
     EXPECT_EQ(entries.back(), "level 5:   Close application\r\n");
     EXPECT_EQ(Settings(), content + "[Common]\nSetupStatus=Cancel\n");
 }
@@ -214,10 +284,13 @@ TEST_F(RunnerProcess, KeysBeyondTheKeyBufferAreAnError) {
     }
     WriteFile(ini, content);
     Run();
-    EXPECT_EQ(LogEntries(),
-              std::vector<std::string>{"level 1:   error: the key names of section Database "
-                                       "exceed 16384 characters; only the first 2047 databases "
-                                       "were read\r\n"});
+    // Then each of the empty names read is a failed database of its own.
+    const std::vector<std::string> entries = LogEntries();
+    ASSERT_EQ(entries.size(), 1u + 2047);
+    EXPECT_EQ(entries[0], "level 1:   error: the key names of section Database exceed 16384 "
+                          "characters; only the first 2047 databases were read\r\n");
+    EXPECT_EQ(entries[1],
+              "level 1:   error: database Key1000 has an empty name; it is not upgraded\r\n");
     EXPECT_NE(Settings().find("SetupStatus=Cancel\n"), std::string::npos);
 }
 

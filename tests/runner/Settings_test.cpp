@@ -59,7 +59,8 @@ TEST(SettingsRead, ValuesFollowTheIniRules) {
         {"text after ] ignored", "[A] trailing\nk=1\n", "A", "k", "1"},
         {"UTF-8 byte order mark", "\xEF\xBB\xBF[A]\nk=1\n", "A", "k", "1"},
         {"8-bit bytes kept", "[A]\nk=\xC0\xE1\xE2\n", "A", "k", "\xC0\xE1\xE2"},
-        {"lone CR inside a line stays", "[A]\nk=a\rb\n", "A", "k", "a\rb"},
+        {"a lone CR ends a line", "[A]\nk=a\rb\n", "A", "k", "a"},
+        {"lone CR line ends", "[A]\rx=1\rk=2\r[B]\rk=3", "A", "k", "2"},
         {"no line break at the end", "[A]\nk=1", "A", "k", "1"},
         {"NUL bytes pass", Bytes("[A]\nk=a\0b\n"), "A", "k", Bytes("a\0b")},
         {"long values are cut", "[A]\nk=" + longValue + "\n", "A", "k", longValue.substr(0, 2047)},
@@ -90,6 +91,21 @@ TEST(SettingsRead, EveryKeyLineHasItsOwnValue) {
     EXPECT_EQ(keys.Values, (std::vector<std::string>{"a.fdb", " b.fdb ", "", "c=d"}));
     // Looked up by its name, a key still reads its first line's value.
     EXPECT_EQ(file.ReadString("Database", "db", ""), "a.fdb");
+    // Listed values are never cut: the runner refuses an over-long name instead.
+    const std::string longName(3000, 'n');
+    EXPECT_EQ(TSettingsFile("[Database]\nA=" + longName + "\n").ReadSection("Database").Values,
+              std::vector<std::string>{longName});
+}
+
+// Line numbers count every line end, a lone CR included, as the script check reports them.
+TEST(SettingsRead, LineNumbersCountEveryLineEnd) {
+    const TSettingsFile file("\xEF\xBB\xBF; head\r[A]\rx=1\r\n\n[Database]\nDB=a\r\rDB=b");
+    EXPECT_EQ(file.SectionHeaderLine("Database"), 5u);
+    const std::vector<runner::TSettingsLine> lines = file.SectionLines("Database");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].Number, 6u);
+    EXPECT_EQ(lines[1].Number, 8u);
+    EXPECT_EQ(lines[1].Value, "b");
 }
 
 // UTF-16 files with a byte order mark, as Windows tools write them, read as UTF-8 text and
@@ -172,8 +188,21 @@ TEST(SettingsWrite, ChangesOnlyWhatItMust) {
          "[Common]\nSetupStatus=Cancel\n"},
         {"empty old value at the end", "[Common]\nSetupStatus=", "[Common]\nSetupStatus=Cancel"},
         {"key without =", "[Common]\n SetupStatus \n", "[Common]\n SetupStatus=Cancel\n"},
-        {"only the first of two equal keys", "[Common]\nSetupStatus=a\nSetupStatus=b\n",
-         "[Common]\nSetupStatus=Cancel\nSetupStatus=b\n"},
+        {"every one of two equal keys", "[Common]\nSetupStatus=a\nSetupStatus=b\n",
+         "[Common]\nSetupStatus=Cancel\nSetupStatus=Cancel\n"},
+        {"the key in every section of the name",
+         "[Common]\nSetupStatus=Continue\n[X]\n[COMMON]\nSetupStatus=Continue\n",
+         "[Common]\nSetupStatus=Cancel\n[X]\n[COMMON]\nSetupStatus=Cancel\n"},
+        {"added to the first section when only a later one has it",
+         "[Common]\nA=1\n[Common]\nSetupStatus=Continue\n",
+         "[Common]\nA=1\nSetupStatus=Cancel\n[Common]\nSetupStatus=Cancel\n"},
+        {"added to the first section only", "[Common]\nA=1\n[Common]\nB=2\n",
+         "[Common]\nA=1\nSetupStatus=Cancel\n[Common]\nB=2\n"},
+        {"lone CR file gets lone CR lines", "[General]\rDebugMode=5\r",
+         "[General]\rDebugMode=5\r[Common]\rSetupStatus=Cancel\r"},
+        {"value in a lone CR file replaced in place",
+         "[Database]\rA=a.fdb\r[Common]\rSetupStatus=Continue\r[X]\rk=1",
+         "[Database]\rA=a.fdb\r[Common]\rSetupStatus=Cancel\r[X]\rk=1"},
         {"new key after the section's last line, before blank lines",
          "[Common]\nA=1\n; c\n\n\n[X]\ny=2\n",
          "[Common]\nA=1\n; c\nSetupStatus=Cancel\n\n\n[X]\ny=2\n"},

@@ -117,11 +117,15 @@ TEST_F(ConnectionProcess, WaitSettingsKeepAnOrdinaryRunAsItWas) {
     }
 }
 
-TEST_F(ConnectionProcess, EmptyNameIsAnErrorWithoutLogEntry) {
+TEST_F(ConnectionProcess, EmptyNameIsAnErrorWithAnEntryNamingItsKey) {
     const std::string path = dir.File("after.fdb");
     testsupport::CreateDatabase(path, 1);
     const std::string log = Run({"", path});
-    EXPECT_EQ(Occurrences(log, "level 1:"), 0u) << log;
+    EXPECT_EQ(Occurrences(log, "level 1:"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "level 1:   error: database db0 has an empty name; it is not "
+                               "upgraded\r\n"),
+              1u)
+        << log;
     EXPECT_EQ(Occurrences(log, "Start upgrade database "), 1u) << log;
     EXPECT_EQ(Occurrences(log, "upgrade was successful completed"), 0u) << log;
     EXPECT_EQ(SetupStatus(), "Cancel");

@@ -52,11 +52,13 @@ using runnertest::Connection;
 using runnertest::Executed;
 using runnertest::FaultProcess;
 using runnertest::HoldRowLock;
+using runnertest::kBatchTables;
 using runnertest::kEarlierEntry;
 using runnertest::kInsert1;
 using runnertest::kInsert2;
 using runnertest::kRowsOfT;
 using runnertest::kTable;
+using runnertest::kTornBatches;
 using runnertest::kUpdate;
 using runnertest::Rows;
 using testsupport::Child;
@@ -751,19 +753,6 @@ TEST_F(FaultProcess, KilledBeforeTheEndLeavesCancel) {
     EXPECT_EQ(Rows(db, kRowsOfT), (std::vector<std::string>{"0|<null>"}));
 }
 
-// The kill loop's database: two source rows, and the table that every statement of the script
-// changes as a whole (two rows per insert, every row per update).
-const std::string kKillTables = "CREATE TABLE SRC (N INTEGER);\n"
-                                "INSERT INTO SRC VALUES (1);\n"
-                                "INSERT INTO SRC VALUES (2);\n"
-                                "CREATE TABLE T (BATCH INTEGER, K INTEGER);\n"
-                                "CREATE GENERATOR G;";
-
-// Batches of T that a statement left half-applied: not two rows, or rows that one update
-// reached and the other not.
-const std::string kTornBatches = "SELECT COUNT(*) FROM (SELECT BATCH FROM T GROUP BY BATCH "
-                                 "HAVING COUNT(*) <> 2 OR MIN(K) <> MAX(K))";
-
 // The runner is killed with SIGKILL at random points of a run, 20 times on the same database.
 // Each time the settings file holds its old content or a new complete one ("Cancel" from the
 // start of the run, "Continue" from its end), the log still starts with everything it held
@@ -773,14 +762,8 @@ TEST_F(FaultProcess, KilledAtRandomPoints) {
     // Only the runners and isql-fb (through the runners' lock folder) touch this database:
     // a killed runner cannot hold up anyone else's.
     const std::string db = data.File("kill.fdb");
-    testsupport::CreateDatabase(db, 1, kKillTables);
-    std::vector<std::string> statements;
-    for (int i = 0; i < 12; ++i) {
-        statements.push_back("VAR @batch = SELECT GEN_ID(G, 1) FROM RDB$DATABASE");
-        statements.push_back("INSERT INTO T (BATCH, K) SELECT @batch, 0 FROM SRC");
-        statements.push_back("UPDATE T SET K = K + 1");
-    }
-    Prepare({db}, statements);
+    testsupport::CreateDatabase(db, 1, kBatchTables);
+    Prepare({db}, runnertest::BatchStatements(12));
     const auto check = [&](const std::string& when) {
         SCOPED_TRACE(when);
         const std::string settings = Settings();

@@ -13,8 +13,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace runner {
 namespace {
@@ -251,6 +253,40 @@ TEST_F(Packaging, InstalledProgramUpgradesFromASetupFolder) {
         EXPECT_NE(rows.find("VERSION                         1"), std::string::npos) << rows;
         EXPECT_NE(rows.find("upgraded by dbupgrade"), std::string::npos) << rows;
     }
+}
+
+// The installed program started by its bare name, as a person tries it after installing the
+// package: no settings file is beside it in /usr/bin, so it says where that file must be (one
+// line on standard error), exits with code 2 and writes nothing under /usr/bin. The package is
+// installed in a scratch root, whose /usr/bin the child binds over the system's in a mount
+// namespace of its own.
+TEST_F(Packaging, InstalledProgramStartedByItsBareNameWritesNothingUnderUsrBin) {
+    if (::geteuid() != 0 || !testsupport::FileExists("/usr/bin/unshare")) {
+        GTEST_SKIP() << "needs root and unshare(1) for a mount namespace";
+    }
+    const std::string bin = Installed("/usr/bin");
+    const auto listing = [&bin] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(bin)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    const ProcessResult result = RunProcess(
+        {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+         "mount --bind \"$0\" /usr/bin && PATH=/usr/bin exec dbupgrade", bin},
+        Root());
+    if (result.err.find("unshare failed") != std::string::npos) {
+        GTEST_SKIP() << "no mount namespace here: " << result.err;
+    }
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("dbupgrade: no settings file /usr/bin/dbupgrade.ini: ", 0), 0u)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(listing(), before);
 }
 
 // The script rules the README gives installer authors, run by the installed program: a comment

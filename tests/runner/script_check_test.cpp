@@ -363,6 +363,10 @@ TEST(ScriptCheckTest, Settings) {
          {"3:E"}},
         {"[Database]\nempty=\nquoted=''\nblank=   \nrel=data/main.fdb\nbare=main.fdb\nok=/x.fdb\n",
          {"2:E", "3:E", "4:E", "5:W", "6:W"}},
+        // Names the runner refuses whole.
+        {std::string("[Database]\nnul=/a.fdb") + '\0' + ".bak\nlong=/" + std::string(2047, 'x') +
+             "\nfits=/" + std::string(2046, 'x') + "\n",
+         {"2:E", "3:E"}},
     };
     const TempDir dir;
     for (const Case& c : cases) {

@@ -1,7 +1,8 @@
 // How the dbupgrade executable finds and writes its files in a setup, run as a process the way
 // installers start it: through a symbolic link or PATH, as root and as an unprivileged setup
 // user, with settings files in UTF-16, with repeated [Database] keys, and with database paths
-// whose folder names hold Cyrillic letters and blanks, under the C locale and UTF-8 locales.
+// whose folder names hold Cyrillic letters and blanks, under the C locale and UTF-8 locales;
+// and who may read the log it creates.
 #include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
 #include "tests/support/TestSupport.h"
@@ -156,6 +157,70 @@ TEST_F(SetupFiles, SymbolicLinkInASetupFolderFindsTheFilesBesideIt) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(ini), besideProgram + "[Common]\nSetupStatus=Cancel\n");
     EXPECT_TRUE(FileExists(log));
+}
+
+// ---- the log ----
+
+// The log can hold statements verbatim (passwords of CREATE USER among them), so a new one is
+// not for every local user to read: created with mode 0640 (under the umask 022 here), it
+// keeps other users out; in a folder with a default ACL it gets what the ACL gives, here read
+// access for the setup user. A log that exists keeps its mode.
+TEST_F(SetupFiles, NewLogIsNotReadableByOtherUsers) {
+    const mode_t umask = ::umask(022);
+    const auto readable = [this](const std::string& file) {
+        return RunProcess({"/usr/bin/setpriv", "--reuid=" + std::to_string(kSetupUser),
+                           "--regid=" + std::to_string(kSetupGroup), "--clear-groups", "--",
+                           "/bin/cat", file})
+                   .exitCode == 0;
+    };
+    WriteFile(ini, "[General]\nDebugMode=1\n");
+    Run();
+    EXPECT_EQ(StatOf(log).st_mode & 07777, 0640u);
+    EXPECT_FALSE(readable(log));
+    ASSERT_EQ(::chmod(log.c_str(), 0644), 0);
+    Run();
+    EXPECT_EQ(StatOf(log).st_mode & 07777, 0644u);
+    EXPECT_TRUE(readable(log));
+
+    if (FileExists("/usr/bin/setfacl")) {
+        const std::string folder = dir.File("acl");
+        fs::create_directory(folder);
+        fs::copy_file(exe, folder + "/upgrade");
+        WriteFile(folder + "/upgrade.ini", "[General]\nDebugMode=1\n");
+        const auto set = RunProcess(
+            {"/usr/bin/setfacl", "-d", "-m", "u:" + std::to_string(kSetupUser) + ":r", folder});
+        if (set.exitCode == 0) {
+            EXPECT_EQ(RunProcess({folder + "/upgrade"}, folder).exitCode, 0);
+            EXPECT_TRUE(readable(folder + "/upgrade.log"));
+            EXPECT_NE(RunProcess({"/usr/bin/getfacl", "-n", folder + "/upgrade.log"})
+                          .out.find("user:" + std::to_string(kSetupUser) + ":r--"),
+                      std::string::npos);
+        }
+    }
+    ::umask(umask);
+}
+
+// Run as root, the run does not append to a log path that is a symbolic link owned by another
+// user (who could point it at any file): its entries are lost, as those of a FIFO are, and the
+// file the link points to stays as it was. A link that root owns is followed.
+TEST_F(SetupFiles, RootDoesNotWriteThroughAnotherUsersLogLink) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "the rule is about runs as root";
+    }
+    const std::string target = dir.File("someone-elses-file");
+    for (const uid_t owner : {kSetupUser, uid_t{0}}) {
+        SCOPED_TRACE("link owned by " + std::to_string(owner));
+        WriteFile(target, "not a log\n");
+        fs::remove(log);
+        ASSERT_EQ(::symlink(target.c_str(), log.c_str()), 0);
+        ASSERT_EQ(::lchown(log.c_str(), owner, owner), 0);
+        WriteFile(ini, "[General]\nDebugMode=1\n");
+        Run();
+        EXPECT_TRUE(fs::is_symlink(log));
+        EXPECT_EQ(ReadFile(target).rfind("not a log\n", 0), 0u);
+        EXPECT_EQ(ReadFile(target) == "not a log\n", owner != 0);
+        EXPECT_EQ(SetupStatus(), "Cancel");
+    }
 }
 
 // ---- database names ----

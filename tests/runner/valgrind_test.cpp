@@ -1,8 +1,8 @@
 // An end-to-end run of the dbupgrade executable under valgrind's memcheck, against a small
-// embedded database with a script that declares variables from queries, changes rows and has
-// a failing statement (so the retry on a fresh connection runs as well): no invalid access,
-// no use of uninitialised memory and no leak. tests/valgrind.supp holds the only
-// suppressions, for the client library's and the engine's own allocations.
+// embedded database with a script that declares variables from queries (one of them reads a
+// BLOB), changes rows and has a failing statement (so the retry on a fresh connection runs as
+// well): no invalid access, no use of uninitialised memory and no leak. tests/valgrind.supp holds
+// the only suppressions, for the client library's and the engine's own allocations.
 #include "tests/runner/DatabaseRows.h"
 #include "tests/runner/RunnerProcessFixture.h"
 #include "tests/support/TestSupport.h"
@@ -41,11 +41,14 @@ TEST_F(ValgrindRun, EndToEndRunHasNoMemoryErrorAndNoLeak) {
         GTEST_SKIP() << "valgrind is missing (scripts/install-deps.sh installs it)";
     }
     const std::string db = NewDatabase("memcheck.fdb", 1,
-                                       "CREATE TABLE T (ID INTEGER, NAME VARCHAR(20));\n"
-                                       "INSERT INTO T VALUES (1, 'O''Brien');");
+                                       "CREATE TABLE T (ID INTEGER, NAME VARCHAR(20), "
+                                       "NOTE BLOB SUB_TYPE TEXT);\n"
+                                       "INSERT INTO T VALUES (1, 'O''Brien', '7');");
     WriteSettings({db});
     WriteFile(script, "VAR @name = SELECT NAME FROM T WHERE ID = 1\n\n"
-                      "INSERT INTO T VALUES (2, @name)\n\n"
+                      "INSERT INTO T (ID, NAME) VALUES (2, @name)\n\n"
+                      "VAR @note = SELECT NOTE FROM T WHERE ID = 1\n\n"
+                      "INSERT INTO T (ID, NAME) VALUES (@note, 'from a BLOB')\n\n"
                       "INSERT INTO MISSING VALUES (1)\n\n"
                       "VAR @id = SELECT MAX(ID) FROM T\n\n"
                       "UPDATE T SET NAME = 'last' WHERE ID = @id\n");
@@ -70,7 +73,7 @@ TEST_F(ValgrindRun, EndToEndRunHasNoMemoryErrorAndNoLeak) {
               1u);
     EXPECT_EQ(SetupStatus(), "Cancel");
     EXPECT_EQ(runnertest::Rows(db, "SELECT ID, NAME FROM T ORDER BY ID"),
-              (std::vector<std::string>{"1|O'Brien", "2|last"}));
+              (std::vector<std::string>{"1|O'Brien", "2|O'Brien", "7|last"}));
 }
 
 }  // namespace
