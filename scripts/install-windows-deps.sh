@@ -4,8 +4,8 @@
 # sources (cross-built for the Windows tests), Wine with its Winelib tools (the test-only client
 # library stand-in is a Winelib module), Firebird's client library, header, embedded engine and
 # isql-fb (the stand-in forwards to the Linux client; the tests create their databases with
-# isql-fb), zip and unzip (cpack's ZIP package and its check) and the ru_RU.UTF-8 locale (Wine then runs with code page
-# 1251 and Russian regional settings).
+# isql-fb), zip and unzip (cpack's ZIP package and its check) and the ru_RU.UTF-8 locale (Wine
+# then runs with code page 1251 and Russian regional settings).
 set -euo pipefail
 
 packages=(
