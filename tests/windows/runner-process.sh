@@ -98,6 +98,26 @@ fail() {
   echo "FAILED case $n ($exe, client: $client, $script, $databases): $*" >&2
   ok=0
 }
+count() {
+  if [ $ok = 1 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+}
+
+# The program file: a GUI program (PE subsystem 2: no console window), with the C++ runtime
+# linked in (no DLL of MinGW's beside it).
+ok=1 exe=dbupgrade.exe client=- script=- databases=-
+pe=$(od -An -tu4 -j 60 -N 4 "$program" | tr -d ' ')
+subsystem=$(od -An -tu2 -j $((pe + 92)) -N 2 "$program" | tr -d ' ')
+[ "$subsystem" = 2 ] || fail "PE subsystem $subsystem, expected 2 (GUI)"
+if x86_64-w64-mingw32-objdump -p "$program" | grep -iE 'DLL Name: *lib(stdc|gcc|winpthread)'; then
+  fail "imports a MinGW runtime DLL"
+fi
+count
+
+# Every run's current folder holds client libraries that must never be loaded from there.
+planted=$work/planted
+mkdir -p "$planted"
+cp "$build/bin/fbclient.dll" "$planted/fbclient.dll"
+cp "$build/bin/fbclient.dll" "$planted/gds32.dll"
 for row in "${cases[@]}"; do
   n=$((n + 1))
   IFS='|' read -r exe client script databases want_exit want_status texts <<<"$row"
@@ -135,7 +155,7 @@ for row in "${cases[@]}"; do
 
   set +e
   # Under Wine SIGTERM does not end the program: the time limit ends it with SIGKILL then.
-  (cd "$work" && timeout -k 10 300 "$DBU_WINE" "$setup/$exe" >"$work/$n.out" 2>"$work/$n.err")
+  (cd "$planted" && timeout -k 10 300 "$DBU_WINE" "$setup/$exe" >"$work/$n.out" 2>"$work/$n.err")
   code=$?
   set -e
 
@@ -172,7 +192,7 @@ for row in "${cases[@]}"; do
     [ "$got" = "$want_rows" ] || fail "$name holds '$got', expected '$want_rows'"
   done
 
-  if [ $ok = 1 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  count
 done
 
 echo "runner under Wine: $passed passed, $failed failed"
