@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Runs the Windows dbupgrade.exe as a process under Wine (ru_RU.UTF-8: code page 1251, decimal
 # comma, dd.MM.yyyy), each case in a setup folder of its own with a Cyrillic name, holding a copy
-# of the program under the case's file name, the fbclient.dll stand-in (tests/windows) unless the
-# case has none, the settings file in UTF-16 LE with a byte-order mark and CR LF line ends (as
-# Inno Setup and Windows' profile functions write it) and a UTF-8 script with Cyrillic text. The
+# of the program under the case's file name, the fbclient.dll stand-in (tests/windows) under
+# the case's client library name or none, the settings file in UTF-16 LE with a byte-order mark
+# and CR LF line ends (the form of a Unicode INI file of Windows' profile functions) and a UTF-8
+# script with Cyrillic text. Every run's current folder holds planted client libraries. The
 # databases are made with isql-fb (dialect 1, WIN1251) in a folder with a Cyrillic name: one
 # embedded, named by its Z:\ path, and in the first case one more through the server on
 # localhost. Each run is checked for its exit code, SetupStatus written back in UTF-16 LE with
-# the mark and every other character kept, log lines ending in CR LF, a text in the log or on
-# standard error, and the rows the script left, read back with isql-fb. Prints one summary
-# line and exits non-zero when a case failed.
+# the mark and every other character kept, log lines ending in CR LF, texts in the log or on
+# standard error, and the rows the script left, read back with isql-fb. First the program file
+# itself is checked: a GUI program without MinGW's runtime DLLs. Prints one summary line and
+# exits non-zero when a check failed.
 #   runner-process.sh [WINDOWS_BUILD_DIR [TESTS_BUILD_DIR]]
 #     (defaults: build-windows, holding dbupgrade.exe, and build-windows-tests)
 # Needs scripts/build-windows.sh to have built the program.
@@ -79,15 +81,16 @@ INSERT INTO NO_SUCH_TABLE VALUES (1)
 upgraded_row='Привет: 12345,67 | 29.02.2024 13:45:07'
 not_found='InterBase library gds32.dll not found in the path. Please install InterBase to use this functionality'
 
-# program's file name | fbclient.dll beside it | script | databases | exit code | SetupStatus |
-# then texts that the log (L:, read as Windows-1251) or standard error (E:) holds; in them {db}
-# stands for the embedded database's name, {sql} for the script's. The rows follow from the
-# exit code.
+# program's file name | client library beside it (the stand-in under that name, or none) |
+# script | databases | exit code | SetupStatus | then texts that the log (L:, read as
+# Windows-1251) or standard error (E:) holds; in them {db} stands for the embedded database's
+# name, {remote} for the server's database file, {sql} for the script. The rows follow from
+# the exit code.
 cases=(
-  "dbupgrade.exe|yes|upgrade|embedded localhost|0|Continue|L:level 5:   Start upgrade database {db} \r|L:level 5:   Database localhost:{remote} upgrade was successful completed"
-  "Обновление базы.exe|yes|upgrade|embedded|0|Continue|L:level 5:   Database {db} upgrade was successful completed"
-  "dbupgrade.exe|no|upgrade|embedded|1|Cancel|E:Exception EIBClientError in module dbupgrade.exe: $not_found"
-  "Setup Upgrade.exe|yes|failing|embedded|0|Cancel|L:level 1:   error: there was an error during execution SQL: \r|L:script: {sql}:7, database: {db}\r"
+  "dbupgrade.exe|fbclient.dll|upgrade|embedded localhost|0|Continue|L:level 5:   Start upgrade database {db} \r|L:level 5:   Database localhost:{remote} upgrade was successful completed"
+  "Обновление базы.exe|gds32.dll|upgrade|embedded|0|Continue|L:level 5:   Database {db} upgrade was successful completed"
+  "dbupgrade.exe|none|upgrade|embedded|1|Cancel|E:Exception EIBClientError in module dbupgrade.exe: $not_found"
+  "Setup Upgrade.exe|fbclient.dll|failing|embedded|0|Cancel|L:level 1:   error: there was an error during execution SQL: \r|L:script: {sql}:7, database: {db}\r"
 )
 
 crlf=$'\r\n'
@@ -128,7 +131,7 @@ for row in "${cases[@]}"; do
   chmod 777 "$work/$n" "$data"
 
   cp "$program" "$setup/$exe"
-  if [ "$client" = yes ]; then cp "$build/bin/fbclient.dll" "$setup/"; fi
+  if [ "$client" != none ]; then cp "$build/bin/fbclient.dll" "$setup/$client"; fi
   base=$setup/${exe%.exe}
   names=()
   settings="[General]${crlf}DebugMode=5${crlf}[Database]${crlf}"
