@@ -30,8 +30,6 @@ fi
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$build" --target fbclient_standin >/dev/null
 wine_prefix_ready
-# One wineserver for all cases: each run then starts in a fraction of a second.
-wine_keep_server 30
 
 # The server (user firebird) creates the localhost databases, so the folders are open to it.
 work=$(mktemp -d /tmp/dbu-wine-runner.XXXXXX)
@@ -82,13 +80,13 @@ upgraded_row='Привет: 12345,67 | 29.02.2024 13:45:07'
 not_found='InterBase library gds32.dll not found in the path. Please install InterBase to use this functionality'
 
 # program's file name | client library beside it (the stand-in under that name, or none) |
-# script | databases | exit code | SetupStatus | then texts that the log (L:, read as
-# Windows-1251) or standard error (E:) holds; in them {db} stands for the embedded database's
-# name, {remote} for the server's database file, {sql} for the script. The rows follow from
-# the exit code.
+# script | databases | exit code | SetupStatus | then texts that the log holds in UTF-8 (L:)
+# or in the active code page, Windows-1251 (A:), or that standard error holds (E:); in them
+# {db} stands for the embedded database's name, {remote} for the server's database file, {sql}
+# for the script. The rows follow from the exit code.
 cases=(
   "dbupgrade.exe|fbclient.dll|upgrade|embedded localhost|0|Continue|L:level 5:   Start upgrade database {db} \r|L:level 5:   Database localhost:{remote} upgrade was successful completed"
-  "Обновление базы.exe|gds32.dll|upgrade|embedded|0|Continue|L:level 5:   Database {db} upgrade was successful completed"
+  "Обновление базы.exe|gds32.dll|upgrade|embedded|0|Continue|L:level 5:   Database {db} upgrade was successful completed|A:INSERT INTO T VALUES ('Привет: @n"
   "dbupgrade.exe|none|upgrade|embedded|1|Cancel|E:Exception EIBClientError in module dbupgrade.exe: $not_found"
   "Setup Upgrade.exe|fbclient.dll|failing|embedded|0|Cancel|L:level 1:   error: there was an error during execution SQL: \r|L:script: {sql}:7, database: {db}\r"
 )
@@ -156,6 +154,10 @@ for row in "${cases[@]}"; do
     printf '%s' "$failing_script" >"$base.sql"
   fi
 
+  # One wineserver for all runs, each then starting in a fraction of a second: a server that
+  # runs already (then this fails) ends some seconds after its last program, so the next run
+  # starts one that stays.
+  wine_keep_server 30 2>/dev/null || true
   set +e
   # Under Wine SIGTERM does not end the program: the time limit ends it with SIGKILL then.
   (cd "$planted" && timeout -k 10 300 "$DBU_WINE" "$setup/$exe" >"$work/$n.out" 2>"$work/$n.err")
@@ -176,17 +178,17 @@ for row in "${cases[@]}"; do
   [ ! -s "$work/$n.out" ] || fail "standard output: $(cat "$work/$n.out")"
   IFS='|' read -r -a wanted <<<"$texts"
   for want in "${wanted[@]}"; do
-    text=${want:2}
+    text=${want#*:}
+    text=${text//\\r/$'\r'}
     text=${text//\{db\}/$(dos "$data/x.fdb")}
     text=${text//\{remote\}/$(dos "$data/remote.fdb")}
     text=${text//\{sql\}/$(dos "$base.sql")}
-    text=${text//\\r/$'\r'}
     case $want in
-      L:*) where="the log" && file=$base.log ;;
-      E:*) where="standard error" && file=$work/$n.err ;;
+      L:*) where="the log" file=$base.log ;;
+      A:*) where="the log" file=$base.log text=$(iconv -f UTF-8 -t CP1251 <<<"$text") ;;
+      E:*) where="standard error" file=$work/$n.err ;;
     esac
-    content=$(iconv -f CP1251 -t UTF-8 "$file" 2>&1 || true)
-    grep -qF -- "$text" <<<"$content" || fail "$where lacks '$text': $content"
+    grep -qF -- "$text" "$file" || fail "$where lacks '${want#*:}': $(cat "$file")"
   done
   want_rows=""
   [ "$want_exit" = 0 ] && want_rows=$upgraded_row
