@@ -1,6 +1,20 @@
 # The Windows build, cross-compiled with MinGW-w64 (cmake/toolchain-mingw-w64-x86_64.cmake) into
-# build-windows/ by scripts/build-windows.sh: so far the platform layer and its tests, which
-# ctest runs under Wine through the toolchain's CMAKE_CROSSCOMPILING_EMULATOR.
+# build-windows/ by scripts/build-windows.sh: dbupgrade.exe and dbupgrade-check.exe, a ZIP of
+# both with the example settings file and script, the README and the license (cpack), and the
+# test suites that need no Linux-only facility, which ctest runs under Wine through the
+# toolchain's CMAKE_CROSSCOMPILING_EMULATOR.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/dbupgrade.ini ${PROJECT_SOURCE_DIR}/examples/dbupgrade.sql
+              ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION .)
+set(CPACK_GENERATOR "ZIP")
+set(CPACK_PACKAGE_NAME "dbupgrade")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_FILE_NAME "dbupgrade-${PROJECT_VERSION}-windows-x64")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# Installed executables carry no symbols.
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
 if(DBU_BUILD_TESTS)
   enable_testing()
   # GoogleTest built from source with the cross compiler (Debian's googletest package).
