@@ -162,10 +162,9 @@ for row in "${cases[@]}"; do
     printf '%s' "$failing_script" >"$base.sql"
   fi
 
-  # One wineserver for all runs, each then starting in a fraction of a second: a server that
-  # runs already (then this fails) ends some seconds after its last program, so the next run
-  # starts one that stays.
-  wine_keep_server 30 2>/dev/null || true
+  # One wineserver for all runs, each then starting in a fraction of a second. One that ran
+  # already may have ended since its last program: this starts the next one.
+  wine_keep_server 30
   set +e
   # Under Wine SIGTERM does not end the program: the time limit ends it with SIGKILL then.
   (cd "$planted" && timeout -k 10 300 "$DBU_WINE" "$setup/$exe" >"$work/$n.out" 2>"$work/$n.err")
