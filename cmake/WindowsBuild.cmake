@@ -29,3 +29,18 @@ if(DBU_BUILD_TESTS)
   include(GoogleTest)
   add_subdirectory(tests/platform)
 endif()
+
+# The suites of the other areas that need neither a database nor a Linux-only facility: the
+# text formats and parameter buffers of the client layer, the runner's tokenizer and script
+# variables, here with Windows' C runtime and the platform layer's Windows side.
+if(DBU_BUILD_TESTS)
+  add_executable(portable_tests
+    ${PROJECT_SOURCE_DIR}/tests/ibclient/date_time_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/ibclient/dpb_tpb_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/ibclient/text_format_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/runner/script_variables_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/runner/sql_tokenizer_test.cpp)
+  target_link_libraries(portable_tests PRIVATE runner_core GTest::gtest_main)
+  gtest_discover_tests(portable_tests DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
+                       PROPERTIES TIMEOUT 600)
+endif()

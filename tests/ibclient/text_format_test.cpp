@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ibclient/Errors.h"
+#include "platform/LocalTime.h"
 #include "tests/ibclient/FormatSettingsFixture.h"
 
 using namespace ibclient;
@@ -396,10 +397,7 @@ TEST(TextToDate, FollowsTheShortDatePatternOrder) {
     const TDateParts noYear = DecodeDate(TextToDate("5.3", german));
     EXPECT_EQ(noYear.Day, 5);
     EXPECT_EQ(noYear.Month, 3);
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    EXPECT_EQ(noYear.Year, local.tm_year + 1900);
+    EXPECT_EQ(noYear.Year, platform::CurrentLocalTime().Year);
 
     for (const char* text : {"2/30/2024", "13/1/2024", "1/2/3/4", "", "a/b/c", "1-2-2024",
                              "1/2/2024x", "0/1/2024", "1//2024", "1/2/12345"}) {
