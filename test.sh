@@ -3,6 +3,9 @@
 # and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both builds,
 # builds the Debian package of the plain build and checks it with lintian, then builds the fuzz
 # targets with clang and fuzzes each for a bounded time (FUZZ_SECONDS in all, default 60).
+# Then cross-builds the Windows programs with MinGW-w64 (scripts/build-windows.sh, which
+# installs the cross compiler and Wine when missing), runs their tests under Wine and runs
+# dbupgrade.exe as a process under Wine (tests/windows/runner-process.sh).
 # Warnings are errors in every build made here (DBU_WERROR=ON).
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -74,8 +77,22 @@ run_build build-asan "$asan_exclude" -DDBU_SANITIZE=ON -DDBU_BUILD_BENCH=OFF || 
 echo "=== fuzzing (libFuzzer, bounded) ==="
 FUZZ_BUILD_DIR=build-fuzz bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || status=1
 
+echo "=== Windows build under Wine (cross-built tests, the runner as a process) ==="
+mkdir -p build-windows
+bash scripts/build-windows.sh --test 2>&1 | tee build-windows/ctest.out || status=1
+bash tests/windows/runner-process.sh 2>&1 | tee build-windows/runner-process.out || status=1
+
 count_results build
 count_results build-asan
+count_results build-windows
+# "runner under Wine: P passed, F failed"; without it the script itself failed.
+line=$(grep -E '^runner under Wine: [0-9]+ passed, [0-9]+ failed$' build-windows/runner-process.out | tail -n 1)
+if [ -n "$line" ]; then
+  passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$line")))
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+else
+  failed=$((failed + 1))
+fi
 if [ $status -ne 0 ]; then
   echo "TESTS FAILED"
 fi
