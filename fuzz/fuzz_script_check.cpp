@@ -6,10 +6,10 @@
 // reader open.
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzScratch.h"
+#include "platform/Text.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptCheck.h"
 #include "runner/ScriptReader.h"
-#include "runner/Text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         runner::ReadStatements(file, [&](const std::string& statement,
                                          const runner::TStatementShape& shape,
                                          const std::vector<runner::TUnconvertible>&) {
-            if (!runner::Trim(statement).empty() && !shape.CommentOnly) {
+            if (!platform::Trim(statement).empty() && !shape.CommentOnly) {
                 ++statements;
             }
         });

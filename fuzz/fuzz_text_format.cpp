@@ -27,10 +27,10 @@
 
 namespace {
 
-using ibclient::TFormatSettings;
+using platform::TFormatSettings;
 
-TFormatSettings Settings(FuzzedDataProvider& input) {
-    TFormatSettings settings;
+platform::TFormatSettings Settings(FuzzedDataProvider& input) {
+    platform::TFormatSettings settings;
     if (input.ConsumeBool()) {
         settings.DecimalSeparator = ',';
         settings.DateSeparator = '.';
@@ -45,7 +45,7 @@ std::string Bits(double value) {
 }
 
 void ParseAnything(FuzzedDataProvider& input) {
-    const TFormatSettings settings = Settings(input);
+    const platform::TFormatSettings settings = Settings(input);
     const std::string text = input.ConsumeRemainingBytesAsString();
     std::optional<double> asFloat;
     std::optional<int64_t> asCurrency;
@@ -78,7 +78,7 @@ void ParseAnything(FuzzedDataProvider& input) {
 }
 
 void FloatRoundTrip(FuzzedDataProvider& input) {
-    const TFormatSettings settings = Settings(input);
+    const platform::TFormatSettings settings = Settings(input);
     const auto value = input.ConsumeFloatingPoint<double>();
     const int digits = input.ConsumeIntegralInRange(-5, 40);
     const std::string any = ibclient::FloatToText(value, digits, settings);
@@ -113,7 +113,7 @@ void FloatRoundTrip(FuzzedDataProvider& input) {
 }
 
 void CurrencyRoundTrip(FuzzedDataProvider& input) {
-    const TFormatSettings settings = Settings(input);
+    const platform::TFormatSettings settings = Settings(input);
     const auto count = input.ConsumeIntegral<int64_t>();
     const std::string text = ibclient::CurrencyToText(count, settings);
     int64_t back = 0;
@@ -135,7 +135,7 @@ void CurrencyRoundTrip(FuzzedDataProvider& input) {
 }
 
 void DateTimeForms(FuzzedDataProvider& input) {
-    TFormatSettings settings = Settings(input);
+    platform::TFormatSettings settings = Settings(input);
     const int32_t day = input.ConsumeIntegralInRange<int32_t>(1, ibclient::MaxDayNumber);
     const int32_t msecs = input.ConsumeIntegralInRange<int32_t>(0, ibclient::MSecsPerDay - 1);
     const ibclient::TDateTime value =

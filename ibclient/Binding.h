@@ -51,9 +51,11 @@ struct ClientEntryPoints {
 };
 #pragma GCC diagnostic pop
 
-// Loads the library when it is not loaded yet; true when it is loaded now. Looks in
-// DBU_CLIENT_LIBRARY (a file, exclusively) when set, else in the executable's own folder,
-// then through dlopen's search (libfbclient.so.2, libfbclient.so, libgds.so.0, libgds.so).
+// Loads the library when it is not loaded yet; true when it is loaded now. Looks where
+// platform::ClientLibraryCandidates says: DBU_CLIENT_LIBRARY (a file, exclusively) when set,
+// else the executable's own folder, then the system's places (Linux: dlopen's search for
+// libfbclient.so.2, libfbclient.so, libgds.so.0, libgds.so; Windows: fbclient.dll, gds32.dll,
+// the registered Firebird instance, the system folder).
 // A library lacking a required entry point raises EOSError and is released again.
 bool TryLoadClientLibrary();
 

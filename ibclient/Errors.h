@@ -2,6 +2,8 @@
 // numbered client errors that the layer raises itself.
 #pragma once
 
+#include "platform/Errors.h"
+
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -9,18 +11,8 @@
 
 namespace ibclient {
 
-// Common error base: every error the runner and its components raise derives from it.
-class Exception : public std::exception {
-public:
-    explicit Exception(std::string message) : message_(std::move(message)) {}
-    const std::string& Message() const noexcept { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-    // The class name shown in the standard report of an unhandled error.
-    virtual const char* ClassName() const noexcept { return "Exception"; }
-
-private:
-    std::string message_;
-};
+// Every error the runner and its components raise derives from the common base.
+using Exception = platform::Exception;
 
 class EDatabaseError : public Exception {
 public:

@@ -11,6 +11,7 @@
 #include "ibclient/Errors.h"
 #include "ibclient/IBTransaction.h"
 #include "ibclient/Schema.h"
+#include "platform/CodePage.h"
 
 namespace ibclient {
 
@@ -183,11 +184,20 @@ void TIBDatabase::Connect() {
         paramsDirty_ = false;
     }
 
+    // The client takes file names in the system's 8-bit code set: on Windows the active code
+    // page (this layer's texts are UTF-8), elsewhere the bytes as they are. A name that code
+    // page cannot hold would name another file, so it is refused.
+    bool lossless = true;
+    const std::string clientName = platform::Utf8ToActiveCodePage(databaseName_, &lossless);
+    if (!lossless) {
+        throw EDatabaseError("The database name " + databaseName_ +
+                             " holds characters that the system's code page cannot represent");
+    }
     // A name too long for the API's 16-bit length is passed NUL-terminated (length 0).
     const auto nameLength =
-        databaseName_.size() <= SHRT_MAX ? static_cast<short>(databaseName_.size()) : short{0};
+        clientName.size() <= SHRT_MAX ? static_cast<short>(clientName.size()) : short{0};
     const StatusEntry result = CheckStatus(
-        ClientApi().isc_attach_database(StatusVector(), nameLength, databaseName_.c_str(), Handle(),
+        ClientApi().isc_attach_database(StatusVector(), nameLength, clientName.c_str(), Handle(),
                                         static_cast<short>(dpb_.size()),
                                         reinterpret_cast<const ISC_SCHAR*>(dpb_.data())),
         false);

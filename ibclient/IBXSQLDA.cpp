@@ -121,7 +121,7 @@ int64_t ScaleToCurrency(int64_t value, int scale) {
         digits.insert(0, decimals + 1 - digits.size(), '0');
     std::string text = value < 0 ? "-" : "";
     text += digits.substr(0, digits.size() - decimals);
-    text += FormatSettings().DecimalSeparator;
+    text += platform::FormatSettings().DecimalSeparator;
     text += digits.substr(digits.size() - decimals);
     return Converted([&] { return TextToCurrency(text); });
 }

@@ -7,6 +7,7 @@
 
 #include "ibclient/Errors.h"
 #include "ibclient/TextFormat.h"
+#include "platform/Text.h"
 
 namespace ibclient {
 
@@ -90,28 +91,6 @@ std::string LowerAscii(std::string_view text) {
     return result;
 }
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// True for an empty text or one of blanks and control characters only.
-bool IsBlank(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) > 32) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string_view NamePart(std::string_view line) {
     const std::size_t eq = line.find('=');
     return eq == std::string_view::npos ? std::string_view{} : line.substr(0, eq);
@@ -121,7 +100,7 @@ int FindLine(const std::vector<std::string>& lines, std::string_view name) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::size_t eq = lines[i].find('=');
         if (eq != std::string::npos &&
-            SameTextAscii(std::string_view(lines[i]).substr(0, eq), name)) {
+            platform::SameTextAscii(std::string_view(lines[i]).substr(0, eq), name)) {
             return static_cast<int>(i);
         }
     }
@@ -243,7 +222,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     std::vector<std::uint8_t> dpb{1};  // isc_dpb_version1
     for (const std::string& line : params) {
         const std::string_view name = NamePart(line);
-        if (IsBlank(name)) {
+        if (platform::IsBlank(name)) {
             continue;
         }
         std::string key = LowerAscii(name);
@@ -326,7 +305,7 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
     }
     tpb.push_back(3);  // isc_tpb_version3
     for (const std::string& line : params) {
-        if (IsBlank(line)) {
+        if (platform::IsBlank(line)) {
             continue;
         }
         const std::size_t eq = line.find('=');

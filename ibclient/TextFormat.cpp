@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "ibclient/Errors.h"
+#include "platform/LocalTime.h"
 
 namespace ibclient {
 
@@ -246,7 +247,7 @@ bool PatternHasAmPm(std::string_view pattern) {
 
 // ---- Numbers to text ----
 
-std::string FloatToText(double value, int digits, const TFormatSettings& settings) {
+std::string FloatToText(double value, int digits, const platform::TFormatSettings& settings) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
     if (value == 0) return "0";
@@ -283,11 +284,11 @@ std::string FloatToText(double value, int digits, const TFormatSettings& setting
     return text;
 }
 
-std::string CurrencyToText(int64_t value, const TFormatSettings& settings) {
+std::string CurrencyToText(int64_t value, const platform::TFormatSettings& settings) {
     return ScaledToText(value, 4, settings);
 }
 
-std::string ScaledToText(int64_t value, int decimals, const TFormatSettings& settings) {
+std::string ScaledToText(int64_t value, int decimals, const platform::TFormatSettings& settings) {
     const bool negative = value < 0;
     const uint64_t magnitude =
         negative ? static_cast<uint64_t>(-(value + 1)) + 1 : static_cast<uint64_t>(value);
@@ -332,7 +333,7 @@ int64_t DoubleToCurrency(double value) {
     const long double scaled = std::nearbyint(static_cast<long double>(value) * 10000.0L);
     // 2^63 is exact; anything from there on (or not a number) does not fit.
     if (!(scaled >= -9223372036854775808.0L && scaled < 9223372036854775808.0L)) {
-        throw EConvertError(Quoted(FloatToText(value, 15, TFormatSettings())) +
+        throw EConvertError(Quoted(FloatToText(value, 15, platform::TFormatSettings())) +
                             " is not a valid currency value");
     }
     return static_cast<int64_t>(scaled);
@@ -346,7 +347,7 @@ double CurrencyToDouble(int64_t value) {
 // ---- Date-times to text ----
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value,
-                           const TFormatSettings& settings) {
+                           const platform::TFormatSettings& settings) {
     const TTimeStamp stamp = DateTimeToTimeStamp(value);
     const TDateParts date = DayNumberToDate(stamp.Date);
     const int ms = stamp.Time % 1000;
@@ -475,15 +476,15 @@ std::string WidenedYear(std::string_view pattern) {
 
 }  // namespace
 
-std::string DateToText(TDateTime value, const TFormatSettings& settings) {
+std::string DateToText(TDateTime value, const platform::TFormatSettings& settings) {
     return FormatDateTime(WidenedYear(settings.ShortDateFormat), value, settings);
 }
 
-std::string TimeToText(TDateTime value, const TFormatSettings& settings) {
+std::string TimeToText(TDateTime value, const platform::TFormatSettings& settings) {
     return FormatDateTime(settings.LongTimeFormat, value, settings);
 }
 
-std::string DateTimeToText(TDateTime value, const TFormatSettings& settings) {
+std::string DateTimeToText(TDateTime value, const platform::TFormatSettings& settings) {
     std::string text = DateToText(value, settings);
     const TTimeParts time = DecodeTime(value);
     if (time.Hour != 0 || time.Minute != 0 || time.Second != 0) {
@@ -495,7 +496,7 @@ std::string DateTimeToText(TDateTime value, const TFormatSettings& settings) {
 
 // ---- Text to values ----
 
-double TextToFloat(std::string_view text, const TFormatSettings& settings) {
+double TextToFloat(std::string_view text, const platform::TFormatSettings& settings) {
     const auto decimal = ParseDecimal(TrimControls(text), settings.DecimalSeparator);
     if (!decimal) RaiseInvalidFloat(text);
     const auto value = DecimalToDouble(*decimal);
@@ -555,7 +556,7 @@ int64_t TextToInt64(std::string_view text) {
     return *value;
 }
 
-int64_t TextToCurrency(std::string_view text, const TFormatSettings& settings) {
+int64_t TextToCurrency(std::string_view text, const platform::TFormatSettings& settings) {
     const auto decimal = ParseDecimal(TrimControls(text), settings.DecimalSeparator);
     if (!decimal) RaiseInvalidFloat(text);
     const std::string& digits = decimal->Digits;
@@ -585,10 +586,7 @@ int64_t TextToCurrency(std::string_view text, const TFormatSettings& settings) {
 namespace {
 
 int CurrentYear() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_year + 1900;
+    return platform::CurrentLocalTime().Year;
 }
 
 // Order of day, month and year in a date pattern, as the letters 'd', 'm', 'y'.
@@ -631,7 +629,8 @@ std::optional<int> ReadNumber(std::string_view text, size_t& pos, size_t maxDigi
     return value;
 }
 
-std::optional<TDateTime> ScanDate(std::string_view text, const TFormatSettings& settings) {
+std::optional<TDateTime> ScanDate(std::string_view text,
+                                  const platform::TFormatSettings& settings) {
     text = TrimControls(text);
     int numbers[3] = {0, 0, 0};
     size_t yearDigits[3] = {0, 0, 0};
@@ -682,7 +681,7 @@ std::optional<TDateTime> ScanDate(std::string_view text, const TFormatSettings& 
 
 // Reads an AM or PM marker at `pos` (the settings' strings, or "AM"/"PM"), any case.
 std::optional<bool> ReadMarker(std::string_view text, size_t& pos,
-                               const TFormatSettings& settings) {
+                               const platform::TFormatSettings& settings) {
     const std::string_view rest = text.substr(pos);
     for (const auto& [marker, isPm] :
          {std::pair<std::string_view, bool>{settings.TimeAMString, false},
@@ -695,7 +694,8 @@ std::optional<bool> ReadMarker(std::string_view text, size_t& pos,
     return std::nullopt;
 }
 
-std::optional<TDateTime> ScanTime(std::string_view text, const TFormatSettings& settings) {
+std::optional<TDateTime> ScanTime(std::string_view text,
+                                  const platform::TFormatSettings& settings) {
     text = TrimControls(text);
     size_t pos = 0;
     std::optional<bool> pm = ReadMarker(text, pos, settings);
@@ -744,19 +744,19 @@ std::optional<TDateTime> ScanTime(std::string_view text, const TFormatSettings& 
 
 }  // namespace
 
-TDateTime TextToDate(std::string_view text, const TFormatSettings& settings) {
+TDateTime TextToDate(std::string_view text, const platform::TFormatSettings& settings) {
     const auto value = ScanDate(text, settings);
     if (!value) throw EConvertError(Quoted(text) + " is not a valid date");
     return *value;
 }
 
-TDateTime TextToTime(std::string_view text, const TFormatSettings& settings) {
+TDateTime TextToTime(std::string_view text, const platform::TFormatSettings& settings) {
     const auto value = ScanTime(text, settings);
     if (!value) throw EConvertError(Quoted(text) + " is not a valid time");
     return *value;
 }
 
-TDateTime TextToDateTime(std::string_view text, const TFormatSettings& settings) {
+TDateTime TextToDateTime(std::string_view text, const platform::TFormatSettings& settings) {
     const std::string_view trimmed = TrimControls(text);
     if (const auto date = ScanDate(trimmed, settings)) return *date;
     // A date, a blank, then a time. Blanks may also stand around the date's separators, so

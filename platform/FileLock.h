@@ -22,6 +22,9 @@ constexpr std::chrono::milliseconds kAppendLockPatience{2000};
 // A write that stops half-way (a full disk) is cut back to where the entry began, so that the
 // entry is lost whole instead of leaving a torn line for the next entry to run into; it is cut
 // only under the lock and only while the entry's bytes are the last of the file.
+// A new file is created readable by its owner and group only (POSIX mode 0640 narrowed by the
+// umask or shaped by the folder's default ACL; Windows: the folder's inherited ACL). POSIX, run
+// as root: a path that is a symbolic link owned by another user is not written.
 // Only a regular file is appended to: a FIFO, a device or the like is never written, and
 // opening never waits on one. Never raises; false when the entry was not written whole.
 bool AppendUnderLock(const std::string& path, std::string_view entry, bool& waitForLock) noexcept;

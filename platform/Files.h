@@ -3,6 +3,8 @@
 // about it (or rewritten in place where that cannot be done).
 #pragma once
 
+#include "platform/Errors.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -50,6 +52,11 @@ private:
 // anything meanwhile; nullopt when it is missing, no regular file (a folder, a FIFO that
 // would block the run) or cannot be read.
 std::optional<std::string> ReadRegularFile(const std::string& path);
+
+// Whether users other than the file's owner may read it. POSIX: its group or everyone may (a
+// POSIX ACL that lets another user read it shows in the group bits as well). Windows: not
+// judged (its ACLs are not read); false.
+bool ReadableByOthers(const std::string& path);
 
 // How ReplaceFileContent wrote the file.
 enum class ReplaceOutcome {

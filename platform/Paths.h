@@ -3,6 +3,7 @@
 // the executable).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,16 @@ std::string ExtractFilePath(std::string_view path);
 // Windows: the module's own path (GetModuleFileNameW); `startedAs` is not used.
 // Raises platform::Exception when no path can be had.
 std::string ExecutableFullPath(std::string_view startedAs);
+
+// Whether anything (a file, a folder, a link even when dangling) exists at `path`.
+bool PathExists(const std::string& path);
+
+// The place where the program at `executablePath` keeps the files named after it, when that is
+// no place for them: "a system folder" for a folder of the operating system itself (POSIX: /,
+// /bin, /sbin, /lib*, /etc, /boot, /dev, /proc, /sys, /run, or /usr or any folder in it;
+// Windows: the Windows folder and everything in it), "a folder it may not write" for one where
+// the process may not create files (POSIX: faccessat with the effective IDs; Windows: a trial
+// file, created and deleted at once); nullopt for a folder fit for them.
+std::optional<std::string> UnfitProgramFolder(const std::string& executablePath);
 
 }  // namespace platform

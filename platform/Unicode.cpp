@@ -1,6 +1,9 @@
 // Decoding and encoding of UTF-8 and UTF-16 code points.
 #include "platform/Unicode.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace platform {
 
 namespace {
@@ -159,6 +162,32 @@ std::string Utf8ToUtf16(std::string_view text, ByteOrder order) {
         }
     }
     return out;
+}
+
+bool IsUtf8WithNonAscii(std::string_view text) noexcept {
+    bool nonAscii = false;
+    char32_t codePoint = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        // Runs of ASCII, the bulk of most scripts, eight bytes at a time.
+        std::uint64_t word = 0;
+        if (at + sizeof word <= text.size() && (std::memcpy(&word, text.data() + at, sizeof word),
+                                                (word & 0x8080808080808080u) == 0)) {
+            at += sizeof word;
+            continue;
+        }
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const std::size_t length = DecodeUtf8(text.substr(at), codePoint);
+        if (length == 0) {
+            return false;
+        }
+        nonAscii = true;
+        at += length;
+    }
+    return nonAscii;
 }
 
 }  // namespace platform

@@ -40,4 +40,8 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order);
 // a lone surrogate) become U+FFFD.
 std::string Utf8ToUtf16(std::string_view text, ByteOrder order);
 
+// True when `text` is well-formed UTF-8 throughout and holds at least one character beyond
+// ASCII: the test that tells a UTF-8 file without byte-order mark from 8-bit code-page text.
+bool IsUtf8WithNonAscii(std::string_view text) noexcept;
+
 }  // namespace platform

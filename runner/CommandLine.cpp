@@ -1,5 +1,7 @@
-// The usage and version texts of the two programs.
+// The usage and version texts of the two programs, and the refusal of an unfit folder.
 #include "runner/CommandLine.h"
+
+#include "platform/Paths.h"
 
 #ifndef DBU_VERSION
 #error "DBU_VERSION must name the project's version"
@@ -49,6 +51,17 @@ std::string CheckUsage() {
            "  -h, --help  this text\n"
            "  --version   the version\n"
            "See the manual page dbupgrade-check(1).\n";
+}
+
+std::optional<std::string> SetupFolderRefusal(const std::string& executablePath) {
+    const std::string settings = platform::ChangeFileExt(executablePath, ".ini");
+    if (platform::PathExists(settings) || !platform::UnfitProgramFolder(executablePath)) {
+        return std::nullopt;
+    }
+    return "no settings file " + settings +
+           ": the settings file must be beside the program, named after the path it is started "
+           "by, in a folder where it may write its log; link or copy the program into the "
+           "setup's folder, beside its settings file and script (see dbupgrade(1))";
 }
 
 }  // namespace runner

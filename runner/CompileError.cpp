@@ -5,9 +5,9 @@
 #include "ibclient/Errors.h"
 #include "ibclient/FullErrorText.h"
 #include "ibclient/IBDatabase.h"
+#include "platform/Text.h"
 #include "runner/RunnerContext.h"
 #include "runner/SqlTokenizer.h"
-#include "runner/Text.h"
 
 #include <optional>
 #include <vector>
@@ -29,7 +29,8 @@ bool IsRoutineDefinition(const std::string& text) {
         if (token.Kind != TSqlToken::Word || words.size() == 4) {
             break;
         }
-        words.push_back(AsciiUpperCase(text.substr(token.Begin, token.End - token.Begin)));
+        words.push_back(
+            platform::AsciiUpperCase(text.substr(token.Begin, token.End - token.Begin)));
     }
     std::size_t object = 1;
     if (words.size() >= 3 && words[0] == "CREATE" && words[1] == "OR" && words[2] == "ALTER") {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace ibclient {
+namespace platform {
 class Exception;
 }
 
@@ -22,6 +22,6 @@ bool IsRoutineDefinition(const std::string& text);
 // through FullErrorText, in a transaction that is rolled back, and its whole text is taken
 // when it begins with what `error` says.
 std::string FailureMessage(const RunnerContext& context, const std::string& sentText,
-                           const ibclient::Exception& error);
+                           const platform::Exception& error);
 
 }  // namespace runner

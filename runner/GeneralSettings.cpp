@@ -2,9 +2,9 @@
 #include "runner/GeneralSettings.h"
 
 #include "ibclient/TextFormat.h"
+#include "platform/Text.h"
 #include "runner/History.h"
 #include "runner/Settings.h"
-#include "runner/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -41,9 +41,9 @@ bool ReadHistoryTable(std::string_view text, TGeneralSettings& settings) {
 
 // Reads Continue or Stop (ASCII letters in any case).
 bool ReadOnError(std::string_view text, TGeneralSettings& settings) {
-    if (SameTextAscii(text, "Continue")) {
+    if (platform::SameTextAscii(text, "Continue")) {
         settings.OnError = TOnError::Continue;
-    } else if (SameTextAscii(text, "Stop")) {
+    } else if (platform::SameTextAscii(text, "Stop")) {
         settings.OnError = TOnError::Stop;
     } else {
         return false;
@@ -113,8 +113,8 @@ constexpr std::array kKeys{
 // The number of single-letter insertions, deletions and changes that turn `a` into `b`,
 // ignoring ASCII case.
 std::size_t EditDistance(std::string_view a, std::string_view b) {
-    const std::string upperA = AsciiUpperCase(a);
-    const std::string upperB = AsciiUpperCase(b);
+    const std::string upperA = platform::AsciiUpperCase(a);
+    const std::string upperB = platform::AsciiUpperCase(b);
     std::vector<std::size_t> row(upperB.size() + 1);
     for (std::size_t j = 0; j < row.size(); ++j) {
         row[j] = j;
@@ -140,7 +140,7 @@ std::span<const TSettingKey> GeneralSettingKeys() noexcept {
 
 const TSettingKey* FindGeneralSettingKey(std::string_view name) noexcept {
     const auto found = std::find_if(kKeys.begin(), kKeys.end(), [name](const TSettingKey& key) {
-        return SameTextAscii(key.Name, name);
+        return platform::SameTextAscii(key.Name, name);
     });
     return found == kKeys.end() ? nullptr : &*found;
 }

@@ -8,10 +8,11 @@
 #include "ibclient/IBTransaction.h"
 #include "ibclient/IBXSQLDA.h"
 #include "ibclient/TextFormat.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "runner/ConnectionParams.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptText.h"
-#include "runner/Text.h"
 
 #include <algorithm>
 #include <climits>
@@ -63,8 +64,7 @@ private:
 
 // The last path component of `path`, in the connection character set, cut to the column.
 std::string ScriptFileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    std::string name = DecodeScript(path.substr(slash == std::string::npos ? 0 : slash + 1)).Text;
+    std::string name = DecodeScript(path.substr(platform::ExtractFilePath(path).size())).Text;
     name.resize(std::min(name.size(), kMaxScriptFileLength));
     return name;
 }
@@ -122,7 +122,7 @@ bool THistory::Open(RunnerContext& context) {
                                       "$, at most " +
                                       std::to_string(kMaxHistoryTableNameLength));
         }
-        table_ = AsciiUpperCase(name);
+        table_ = platform::AsciiUpperCase(name);
         Prepare(context);
 
         // The name is a checked identifier, so it can stand in the texts as it is.
@@ -158,7 +158,7 @@ bool THistory::Open(RunnerContext& context) {
         }
         // Written and read once, then undone: a table that this user may not write, or that
         // is not a history table, fails here rather than at every statement.
-        const TStatementKey probe{"", HexHash(""), 0};
+        const TStatementKey probe{"", platform::HexHash(""), 0};
         Record(context, probe);
         std::string appliedAt;
         Find(*lookup_, probe, appliedAt);
@@ -202,7 +202,7 @@ TStatementKey THistory::NextKey(std::string_view trimmed) {
     if (found == occurrences_.end()) {
         found = occurrences_.emplace(std::string(trimmed), 0).first;
     }
-    return TStatementKey{std::string(trimmed), HexHash(trimmed), ++found->second};
+    return TStatementKey{std::string(trimmed), platform::HexHash(trimmed), ++found->second};
 }
 
 bool THistory::Find(ibclient::TIBSQL& lookup, const TStatementKey& key, std::string& appliedAt) {

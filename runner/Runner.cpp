@@ -5,17 +5,16 @@
 #include "ibclient/IBDatabase.h"
 #include "ibclient/IBTransaction.h"
 #include "logging/Logger.h"
+#include "platform/Paths.h"
+#include "platform/RunLock.h"
 #include "runner/Connection.h"
-#include "runner/Paths.h"
-#include "runner/RunLock.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptReader.h"
 #include "runner/Settings.h"
-#include "runner/Watchdog.h"
 #include "runner/StatementLog.h"
+#include "runner/Watchdog.h"
 
 #include <cxxabi.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -223,15 +222,15 @@ RunSettings ReadSettings(const std::string& settingsPath) {
 
 int RunMainSequence(RunnerContext& context) {
     std::vector<std::string> databaseList;
-    const std::string settingsPath = ChangeFileExt(context.ExecutablePath, ".ini");
+    const std::string settingsPath = platform::ChangeFileExt(context.ExecutablePath, ".ini");
     RunSettings settings = ReadSettings(settingsPath);
     context.Settings = settings.General;
     databaseList = std::move(settings.DatabaseList);
-    const std::string logPath = ChangeFileExt(context.ExecutablePath, ".log");
+    const std::string logPath = platform::ChangeFileExt(context.ExecutablePath, ".log");
     RunLogger logger(context, logPath);
 
     // A second run of the same setup touches nothing: the first one's work and outcome stand.
-    const std::optional<TRunLock> runLock = TRunLock::TryAcquire(settingsPath);
+    const std::optional<platform::RunLock> runLock = platform::RunLock::TryAcquire(settingsPath);
     if (!runLock) {
         context.LogMessage(kErrorLevel, " error: another run of this setup is in progress (" +
                                             settingsPath + ")");
@@ -301,8 +300,8 @@ void WriteCancelAfterEscapedError(const RunnerContext& context) noexcept {
         return;
     }
     try {
-        WriteSetupStatus(ChangeFileExt(context.ExecutablePath, ".ini"), "Common", "SetupStatus",
-                         "Cancel");
+        WriteSetupStatus(platform::ChangeFileExt(context.ExecutablePath, ".ini"), "Common",
+                         "SetupStatus", "Cancel");
     } catch (...) {
         // Best effort: the report and exit code 1 still tell the caller.
     }

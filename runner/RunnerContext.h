@@ -23,7 +23,7 @@ namespace runner {
 class TWatchdog;
 
 struct RunnerContext {
-    // The executable's full path as it was started (ExecutableFullPath) and the first
+    // The executable's full path as it was started (platform::ExecutableFullPath) and the first
     // command-line argument (empty when there is none).
     std::string ExecutablePath;
     std::string FirstArgument;

@@ -3,6 +3,9 @@
 
 #include "ibclient/DateTime.h"
 #include "ibclient/TextFormat.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "runner/GeneralSettings.h"
 #include "runner/Runner.h"
 #include "runner/ScriptReader.h"
@@ -10,26 +13,15 @@
 #include "runner/ScriptVariables.h"
 #include "runner/Settings.h"
 #include "runner/SqlTokenizer.h"
-#include "runner/Text.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <iterator>
 #include <unordered_map>
 
 namespace runner {
 
 namespace {
-
-// True when users other than the file's owner may read it (its group or everyone; a POSIX ACL
-// that lets another user read it shows in the group bits as well).
-bool ReadableByOthers(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
-}
 
 // ---- What the first column of a computed declaration evidently is ----
 
@@ -50,7 +42,8 @@ struct TCodeTokens {
 
     std::string Upper(std::size_t i) const {
         return i < tokens.size() && tokens[i].Kind == TSqlToken::Word
-                   ? AsciiUpperCase(text.substr(tokens[i].Begin, tokens[i].End - tokens[i].Begin))
+                   ? platform::AsciiUpperCase(
+                         text.substr(tokens[i].Begin, tokens[i].End - tokens[i].Begin))
                    : std::string();
     }
     bool IsSymbol(std::size_t i, char c) const {
@@ -378,7 +371,7 @@ private:
 };
 
 void TScriptChecker::Statement(const std::string& statement, const TStatementShape& shape) {
-    const std::string_view trimmed = Trim(statement);
+    const std::string_view trimmed = platform::Trim(statement);
     if (trimmed.empty() || shape.CommentOnly) {
         return;  // the runner does nothing with it
     }
@@ -437,7 +430,7 @@ void TScriptChecker::CheckDeclaration(const std::string& statement, std::string_
     }
     const std::string_view name = declaration->Name;
     const std::string_view value = declaration->ValueText;
-    if (!declaration->Computed && StartsWithAsciiUpper(value, "SELECT") &&
+    if (!declaration->Computed && platform::StartsWithAsciiUpper(value, "SELECT") &&
         (value.size() == 6 || static_cast<unsigned char>(value[6]) <= 32)) {
         Add(lines.First(), TSeverity::Warning,
             std::string(name) + " = SELECT is followed by a line break or a tab, not a blank: "
@@ -473,7 +466,7 @@ void TScriptChecker::CheckDeclaration(const std::string& statement, std::string_
 void TScriptChecker::CheckSql(const std::string& statement, std::string_view trimmed,
                               const TStatementLines& lines) {
     // "VAR" with a tab or a line break after it is no declaration.
-    if (StartsWithAsciiUpper(trimmed, "VAR") && trimmed.size() > 3 &&
+    if (platform::StartsWithAsciiUpper(trimmed, "VAR") && trimmed.size() > 3 &&
         static_cast<unsigned char>(trimmed[3]) <= 32) {
         Add(lines.First(), TSeverity::Warning,
             "VAR is followed by a tab or a line break, not a blank: this is no declaration, the "
@@ -695,11 +688,11 @@ struct TCtrlZ {
 // file (with its byte-order mark) the character. nullopt when there is none or the file
 // cannot be read.
 std::optional<TCtrlZ> FindCtrlZ(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    const std::optional<std::string> content = platform::ReadRegularFile(path);
+    if (!content) {
         return std::nullopt;
     }
+    const std::string& bytes = *content;
     const bool littleEndian = bytes.starts_with("\xFF\xFE");
     const bool utf16 = littleEndian || bytes.starts_with("\xFE\xFF");
     // Code units of one or two bytes; a line ends at each LF, as the reader counts.
@@ -747,9 +740,10 @@ std::optional<TCtrlZ> FindCtrlZ(const std::string& path) {
 // ---- Settings ----
 
 // A database name that the client resolves against the current folder: no server part
-// ("host:" or a "://" form) and no leading "/".
+// ("host:" or a "://" form, or a drive letter) and no leading path separator.
 bool IsRelativeDatabasePath(std::string_view name) {
-    return !name.empty() && name.front() != '/' && name.find(':') == std::string_view::npos;
+    return !name.empty() && !platform::IsPathSeparator(name.front()) &&
+           name.find(':') == std::string_view::npos;
 }
 
 }  // namespace
@@ -769,7 +763,7 @@ TScriptReport CheckScript(const std::string& path) {
             // The runner's own message, and what it does with such a statement.
             checker.Add(unconvertible.front().Line, TSeverity::Error,
                         UnconvertibleMessage(unconvertible, encoding) +
-                            (IsDeclaration(Trim(statement))
+                            (IsDeclaration(platform::Trim(statement))
                                  ? "; the runner stops the script here: no statement after "
                                    "this one runs for that database"
                                  : "; the runner does not run the statement"));
@@ -809,8 +803,9 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
         }
         // The first line of a key is the one the runner reads.
         const auto first =
-            std::find_if(general.begin(), general.end(),
-                         [&](const TSettingsLine& l) { return SameTextAscii(l.Name, line.Name); });
+            std::find_if(general.begin(), general.end(), [&](const TSettingsLine& l) {
+                return platform::SameTextAscii(l.Name, line.Name);
+            });
         // The runner reads a value of [General] cut to the value limit.
         TGeneralSettings probe;
         const std::string value = line.Value.substr(0, kMaxSettingsValueLength);
@@ -826,8 +821,8 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
                                ")"
                          : std::string(": the runner fails every database with it"))});
         }
-        if (first->Number == line.Number && SameTextAscii(line.Name, "Password") &&
-            !line.Value.empty() && ReadableByOthers(path)) {
+        if (first->Number == line.Number && platform::SameTextAscii(line.Name, "Password") &&
+            !line.Value.empty() && platform::ReadableByOthers(path)) {
             findings.push_back(TFinding{line.Number, TSeverity::Warning,
                                         "the settings file holds a Password and other users may "
                                         "read it: let only its owner read it (chmod go-rwx)"});
@@ -851,7 +846,7 @@ std::optional<std::vector<TFinding>> CheckSettings(const std::string& path) {
                                             ": the runner counts it as a failed database and "
                                             "records SetupStatus=Cancel"});
         };
-        if (Trim(line.Value).empty()) {
+        if (platform::Trim(line.Value).empty()) {
             failed("has an empty value");
         } else if (line.Value.find('\0') != std::string::npos) {
             failed("holds a NUL byte");

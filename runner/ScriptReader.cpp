@@ -2,34 +2,27 @@
 // the loop that cuts the script into statements at blank lines where the text is complete.
 #include "runner/ScriptReader.h"
 
-#include "runner/Paths.h"
+#include "ibclient/Errors.h"
+#include "platform/Errors.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "runner/RunnerContext.h"
 #include "runner/ScriptVariables.h"
 #include "runner/StatementLog.h"
 #include "runner/StatementRunner.h"
-#include "runner/Text.h"
 
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace runner {
 
 namespace {
 
 constexpr char kCtrlZ = 26;
-
-[[noreturn]] void RaiseFileError(int errnoValue) {
-    throw EInOutError(FileErrorNumber(errnoValue));
-}
 
 // Appends [first, last) to `line` without its carriage returns. Every CR is either the first
 // half of a CR LF break or a lone CR, and both are left out of the line's text.
@@ -45,119 +38,14 @@ void AppendWithoutCR(std::string& line, const char* first, const char* last) {
 
 } // namespace
 
-EInOutError::EInOutError(int32_t errorCode)
-    : ibclient::Exception(FileErrorMessage(errorCode)), errorCode_(errorCode) {}
-
-std::string FileErrorMessage(int32_t number) {
-    switch (number) {
-    case 2:
-        return "File not found";
-    case 3:
-        return "Invalid filename";
-    case 4:
-        return "Too many open files";
-    case 5:
-        return "File access denied";
-    case 100:
-        return "Read beyond end of file";
-    case 101:
-        return "Disk full";
-    case 106:
-        return "Invalid numeric input";
-    default:
-        return "I/O error " + std::to_string(number);
-    }
-}
-
-int32_t FileErrorNumber(int errnoValue) noexcept {
-    switch (errnoValue) {
-    case ENOENT:
-        return 2;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return 3;
-    case EMFILE:
-    case ENFILE:
-        return 4;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case EWOULDBLOCK:
-        return 5;
-    case ENOSPC:
-    case EDQUOT:
-        return 101;
-    default:
-        return 1000 + errnoValue;
-    }
-}
-
 std::string ScriptPath(const std::string& executablePath, const std::string& firstArgument) {
-    if (SameTextAscii(ExtractFileExt(firstArgument), ".sql")) {
+    if (platform::SameTextAscii(platform::ExtractFileExt(firstArgument), ".sql")) {
         return firstArgument;
     }
-    return ChangeFileExt(executablePath, ".sql");
+    return platform::ChangeFileExt(executablePath, ".sql");
 }
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        fd_ = other.Release();
-    }
-    return *this;
-}
-
-int FileDescriptor::Release() noexcept {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void FileDescriptor::Reset() noexcept {
-    if (fd_ >= 0) {
-        // Nothing was written, so a failing close loses nothing.
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-TScriptFile::TScriptFile(const std::string& path) {
-    // O_NONBLOCK keeps the open itself from waiting (a FIFO without writer); it is cleared
-    // again below so that reads wait for data as usual.
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        RaiseFileError(errno);
-    }
-    fd_ = FileDescriptor(fd);
-
-    // Linux opens a folder for reading without complaint; refuse it here rather than fail on
-    // the first read.
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        RaiseFileError(errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        RaiseFileError(EISDIR);
-    }
-
-    // Readers share the lock; a writer holding the exclusive lock keeps us out, and we keep
-    // writers that take the lock out while the script is read.
-    while (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            RaiseFileError(errno);
-        }
-    }
-
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        RaiseFileError(errno);
-    }
-}
+TScriptFile::TScriptFile(const std::string& path) : file_(path) {}
 
 void TScriptFile::Load() {
     if (loaded_) {
@@ -168,10 +56,9 @@ void TScriptFile::Load() {
     if (!closed_) {
         // Sized to the file (one byte more, to see its end without growing); a file that
         // grows while it is read, or reports no size, doubles the buffer as needed.
-        struct stat info {};
         std::size_t capacity = kBufferSize;
-        if (::fstat(fd_.Get(), &info) == 0 && info.st_size > 0) {
-            capacity = static_cast<std::size_t>(info.st_size) + 1;
+        if (const std::uint64_t size = file_.Size(); size > 0 && size < SIZE_MAX) {
+            capacity = static_cast<std::size_t>(size) + 1;
         }
         bytes.resize(capacity);
         std::size_t used = 0;
@@ -180,25 +67,18 @@ void TScriptFile::Load() {
             if (used == bytes.size()) {
                 bytes.resize(bytes.size() * 2);
             }
-            ssize_t count = 0;
-            do {
-                count = ::read(fd_.Get(), bytes.data() + used, bytes.size() - used);
-            } while (count < 0 && errno == EINTR);
-            if (count < 0) {
-                RaiseFileError(errno);
-            }
+            const std::size_t count = file_.Read(bytes.data() + used, bytes.size() - used);
             if (count == 0) {
                 break;
             }
             const std::size_t before = used;
-            used += static_cast<std::size_t>(count);
+            used += count;
             if (before < 2 && used >= 2) {
                 utf16 = std::string_view(bytes.data(), 2) == "\xFF\xFE" ||
                         std::string_view(bytes.data(), 2) == "\xFE\xFF";
             }
             // Outside UTF-16 a Ctrl-Z byte ends the file: nothing after it is read.
-            if (!utf16 && std::memchr(bytes.data() + before, kCtrlZ,
-                                      static_cast<std::size_t>(count)) != nullptr) {
+            if (!utf16 && std::memchr(bytes.data() + before, kCtrlZ, count) != nullptr) {
                 break;
             }
         }
@@ -231,7 +111,7 @@ bool TScriptFile::ReadLine(std::string& line) {
 }
 
 void TScriptFile::Close() noexcept {
-    fd_.Reset();
+    file_.Close();
     closed_ = true;
 }
 
@@ -242,7 +122,7 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
     std::optional<TScriptFile> file;
     try {
         file.emplace(path);
-    } catch (const EInOutError& error) {
+    } catch (const platform::EInOutError& error) {
         context.ErrorFlag = true;
         context.LogMessage(1, " error: coudn't open file " + path + "\r\n" +
                                   "error message: " + error.Message() + "\r\n");
@@ -263,7 +143,7 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
             return;
         }
         if (stopOnError && context.FailedStatements != failedBefore) {
-            if (!IsBlank(statement)) {
+            if (!platform::IsBlank(statement)) {
                 firstSkipped = skipped == 0 ? shape.FirstLine : firstSkipped;
                 ++skipped;
             }
@@ -276,7 +156,7 @@ void RunScriptFile(RunnerContext& context, const StatementExecutor& execute) {
             return;
         }
         const std::string message = UnconvertibleMessage(unconvertible, file->Script().Encoding);
-        if (IsDeclaration(Trim(statement))) {
+        if (IsDeclaration(platform::Trim(statement))) {
             throw ibclient::Exception(message + ":\r\n" + statement);
         }
         ReportFailedStatement(context, statement, message);
@@ -310,7 +190,7 @@ void ReadStatements(TScriptFile& file, const NumberedStatementHandler& handle) {
     std::string statement;
     std::string line;
     while (file.ReadLine(line)) {
-        if (IsBlank(line) && (statement.empty() || scanner.Complete())) {
+        if (platform::IsBlank(line) && (statement.empty() || scanner.Complete())) {
             if (statement.empty()) {
                 shape = TStatementShape{file.LineNumber(), false, {}};
                 handOn(statement, file.LineNumber());

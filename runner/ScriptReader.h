@@ -3,7 +3,7 @@
 // into statements at the blank lines where the text collected so far is complete.
 #pragma once
 
-#include "ibclient/Errors.h"
+#include "platform/Files.h"
 #include "runner/ScriptText.h"
 #include "runner/SqlTokenizer.h"
 
@@ -23,58 +23,16 @@ struct RunnerContext;
 // an error ends the run early.
 void RunScript(RunnerContext& context);
 
-// A file error, numbered like the runtime's file errors: 2 "File not found", 3 "Invalid
-// filename", 4 "Too many open files", 5 "File access denied", 100 "Read beyond end of file",
-// 101 "Disk full", 106 "Invalid numeric input", any other number "I/O error <number>".
-class EInOutError : public ibclient::Exception {
-public:
-    explicit EInOutError(int32_t errorCode);
-    int32_t ErrorCode() const noexcept { return errorCode_; }
-    const char* ClassName() const noexcept override { return "EInOutError"; }
-
-private:
-    int32_t errorCode_;
-};
-
-// The message of a file error number.
-std::string FileErrorMessage(int32_t number);
-
-// The file error number of a failed system call's errno: ENOENT 2; ENOTDIR, ENAMETOOLONG and
-// ELOOP 3; EMFILE and ENFILE 4; EACCES, EPERM, EROFS, EISDIR and EWOULDBLOCK (the file is
-// locked by a writer) 5; ENOSPC and EDQUOT 101. Any other errno e gives 1000 + e, which keeps
-// it apart from the named numbers (EIO, errno 5, must not read "File access denied").
-int32_t FileErrorNumber(int errnoValue) noexcept;
-
 // The script to run: `firstArgument` when the extension of its last path component is ".sql"
 // in any ASCII letter case, otherwise `executablePath` with its extension replaced by ".sql".
 std::string ScriptPath(const std::string& executablePath, const std::string& firstArgument);
 
-// Owns one open file descriptor; closes it when destroyed.
-class FileDescriptor {
-public:
-    FileDescriptor() noexcept = default;
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { Reset(); }
-
-    int Get() const noexcept { return fd_; }
-    bool IsOpen() const noexcept { return fd_ >= 0; }
-    int Release() noexcept;
-    void Reset() noexcept;
-
-private:
-    int fd_ = -1;
-};
-
-// The script file opened for reading while other writers are shut out (a shared flock; a
-// file that another process holds with an exclusive lock cannot be opened), read line by line
+// The script file opened for reading while other writers are shut out (on POSIX a shared
+// flock, on Windows a share mode without writers: see platform::ReadLockedFile), read line by line
 // from its text in the connection character set (DecodeScript).
 class TScriptFile {
 public:
-    // Opens an existing regular file; raises EInOutError when that fails (a folder gives
+    // Opens an existing regular file; raises platform::EInOutError when that fails (a folder gives
     // "File access denied").
     explicit TScriptFile(const std::string& path);
 
@@ -82,7 +40,7 @@ public:
     // A line ends at LF or CR LF, which are consumed; any other CR is dropped from the text;
     // Ctrl-Z (code 26) ends the file; a last line without a line break counts. Lines have no
     // length limit and all other bytes, NUL included, pass unchanged. The first call reads the
-    // whole file and converts it; raises EInOutError when reading fails.
+    // whole file and converts it; raises platform::EInOutError when reading fails.
     bool ReadLine(std::string& line);
 
     // The number of lines ReadLine has returned so far: the line number of the last one.
@@ -101,7 +59,7 @@ private:
 
     static constexpr std::size_t kBufferSize = 256 * 1024;
 
-    FileDescriptor fd_;
+    platform::ReadLockedFile file_;
     TScriptText script_;
     std::size_t next_ = 0;        // first unread byte of script_.Text
     std::size_t lineNumber_ = 0;  // lines returned so far

@@ -1,135 +1,44 @@
-// Recognition of a script's encoding and its conversion to Windows-1251 through iconv.
+// Recognition of a script's encoding and its conversion to Windows-1251.
 #include "runner/ScriptText.h"
 
-#include "runner/Unicode.h"
-
-#include "ibclient/Errors.h"
+#include "platform/CodePage.h"
+#include "platform/Unicode.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#include <iconv.h>
+#include <vector>
 
 namespace runner {
 
 namespace {
 
 constexpr char kCtrlZ = 26;
-constexpr const char* kTargetCharset = "WINDOWS-1251";
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LEMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BEMark = "\xFE\xFF";
 
-// The strict one-character decoders in the form Convert takes: the length of the well-formed
-// character at the start of the text, 0 when there is none.
-std::size_t Utf8CharLength(std::string_view text, char32_t& codePoint) noexcept {
-    return DecodeUtf8(text, codePoint);
-}
-
-template <ByteOrder Order>
-std::size_t Utf16CharLength(std::string_view text, char32_t& codePoint) noexcept {
-    return DecodeUtf16(text, Order, codePoint);
-}
-
-using CharLength = std::size_t (*)(std::string_view, char32_t&) noexcept;
-
-bool IsValidUtf8WithNonAscii(std::string_view text) noexcept {
-    bool nonAscii = false;
-    char32_t codePoint = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        // Runs of ASCII, the bulk of most scripts, eight bytes at a time.
-        std::uint64_t word = 0;
-        if (at + sizeof word <= text.size() &&
-            (std::memcpy(&word, text.data() + at, sizeof word), (word & 0x8080808080808080u) == 0)) {
-            at += sizeof word;
-            continue;
-        }
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const std::size_t length = DecodeUtf8(text.substr(at), codePoint);
-        if (length == 0) {
-            return false;
-        }
-        nonAscii = true;
-        at += length;
-    }
-    return nonAscii;
-}
-
-// One iconv conversion descriptor, closed when destroyed.
-class Converter {
-  public:
-    explicit Converter(const char* from) : cd_(::iconv_open(kTargetCharset, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-            throw ibclient::Exception(std::string("Cannot convert script text from ") + from +
-                                      " to " + kTargetCharset + ": " + std::strerror(errno));
-        }
-    }
-    ~Converter() { ::iconv_close(cd_); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    iconv_t Get() const noexcept { return cd_; }
-
-  private:
-    iconv_t cd_;
-};
-
-// Converts `source` to Windows-1251 into `result`. Where iconv stops at a character it cannot
-// convert (EILSEQ) or at an incomplete one at the end (EINVAL), a "?" stands in the text, the
-// place is recorded and conversion goes on after it: after the whole character when it is one
-// of the source encoding, after one code unit (`unitSize` bytes) when it is not. No //TRANSLIT or //IGNORE is asked
-// for, so iconv never replaces or drops a character by itself.
-void Convert(std::string_view source, const char* from, CharLength charLength,
-             std::size_t unitSize, TScriptText& result) {
-    const Converter converter(from);
-    // Every source character (at least one byte) gives one Windows-1251 byte.
-    std::string& text = result.Text;
-    text.assign(source.size(), '\0');
-    std::size_t written = 0;
+// Converts `source` to Windows-1251 into `result`: each character that code page lacks, and
+// each code unit that is no character of `from`, becomes one "?" and is recorded with its line.
+// Nothing is replaced by a look-alike and nothing is dropped.
+void Convert(std::string_view source, platform::UnicodeForm from, TScriptText& result) {
+    std::vector<platform::TUnmappedPlace> places;
+    result.Text = platform::UnicodeToWindows1251(source, from, places);
     std::size_t line = 1;
     std::size_t linesCountedTo = 0;
-
-    std::size_t consumed = 0;
-    while (consumed < source.size()) {
-        // iconv takes a non-const input pointer but does not write through it.
-        char* in = const_cast<char*>(source.data()) + consumed;
-        std::size_t inLeft = source.size() - consumed;
-        char* out = text.data() + written;
-        std::size_t outLeft = text.size() - written;
-        const std::size_t rc = ::iconv(converter.Get(), &in, &inLeft, &out, &outLeft);
-        consumed = source.size() - inLeft;
-        written = text.size() - outLeft;
-        if (rc != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (errno != EILSEQ && errno != EINVAL) {
-            throw ibclient::Exception(std::string("Cannot convert script text from ") + from +
-                                      ": " + std::strerror(errno));
-        }
-        for (; linesCountedTo < written; ++linesCountedTo) {
-            line += text[linesCountedTo] == '\n' ? 1 : 0;
+    for (const platform::TUnmappedPlace& unmapped : places) {
+        for (; linesCountedTo < unmapped.TextOffset; ++linesCountedTo) {
+            line += result.Text[linesCountedTo] == '\n' ? 1 : 0;
         }
         TUnconvertible place;
         place.Line = line;
-        place.Offset = written;
-        const std::size_t length = charLength(source.substr(consumed), place.CodePoint);
-        place.Malformed = length == 0;
-        if (place.Malformed) {
-            place.CodePoint = 0;
-        }
+        place.Offset = unmapped.TextOffset;
+        place.CodePoint = unmapped.Malformed ? 0 : unmapped.CodePoint;
+        place.Malformed = unmapped.Malformed;
         result.Unconvertible.push_back(place);
-        text[written++] = '?';
-        consumed += place.Malformed ? std::min(unitSize, source.size() - consumed) : length;
     }
-    text.resize(written);
 }
 
 } // namespace
@@ -159,9 +68,9 @@ TScriptText Decode(std::string_view bytes, std::string* owned) {
     if (bytes.starts_with(kUtf16LEMark) || bytes.starts_with(kUtf16BEMark)) {
         const bool bigEndian = bytes.starts_with(kUtf16BEMark);
         result.Encoding = bigEndian ? ScriptEncoding::Utf16BE : ScriptEncoding::Utf16LE;
-        Convert(bytes.substr(2), bigEndian ? "UTF-16BE" : "UTF-16LE",
-                bigEndian ? &Utf16CharLength<ByteOrder::BigEndian>
-                          : &Utf16CharLength<ByteOrder::LittleEndian>, 2, result);
+        Convert(bytes.substr(2),
+                bigEndian ? platform::UnicodeForm::Utf16BE : platform::UnicodeForm::Utf16LE,
+                result);
         // Ctrl-Z ends the script here too; a byte 26 inside another UTF-16 character does not.
         const std::size_t end = result.Text.find(kCtrlZ);
         if (end != std::string::npos) {
@@ -175,10 +84,10 @@ TScriptText Decode(std::string_view bytes, std::string* owned) {
     bytes = bytes.substr(0, bytes.find(kCtrlZ));
     if (bytes.starts_with(kUtf8Mark)) {
         result.Encoding = ScriptEncoding::Utf8WithMark;
-        Convert(bytes.substr(kUtf8Mark.size()), "UTF-8", &Utf8CharLength, 1, result);
-    } else if (IsValidUtf8WithNonAscii(bytes)) {
+        Convert(bytes.substr(kUtf8Mark.size()), platform::UnicodeForm::Utf8, result);
+    } else if (platform::IsUtf8WithNonAscii(bytes)) {
         result.Encoding = ScriptEncoding::Utf8;
-        Convert(bytes, "UTF-8", &Utf8CharLength, 1, result);
+        Convert(bytes, platform::UnicodeForm::Utf8, result);
     } else if (owned != nullptr) {
         owned->resize(bytes.size());
         result.Text = std::move(*owned);

@@ -43,13 +43,14 @@ struct TScriptText {
     std::vector<TUnconvertible> Unconvertible;
 };
 
-// Recognises and converts the raw bytes of a whole script file (the C library's iconv does
-// the character conversion):
+// Recognises and converts the raw bytes of a whole script file (platform::UnicodeToWindows1251
+// does the character conversion):
 // - a UTF-8 or UTF-16 (LE or BE) byte-order mark: the text after it is converted;
 // - no mark, valid UTF-8 throughout and at least one non-ASCII character: converted as UTF-8;
 // - anything else: passed unchanged.
 // For the UTF-8 test and for the unchanged text the script ends at its first Ctrl-Z byte; for
-// UTF-16 at the first Ctrl-Z character. Raises ibclient::Exception when iconv cannot be set up.
+// UTF-16 at the first Ctrl-Z character. Raises platform::Exception when the system offers no
+// such conversion.
 TScriptText DecodeScript(std::string_view bytes);
 // The same for bytes the caller hands over: an unchanged script keeps their buffer.
 TScriptText DecodeScript(std::string&& bytes);

@@ -2,8 +2,8 @@
 #include "runner/ScriptVariables.h"
 
 #include "ibclient/Errors.h"
+#include "platform/Text.h"
 #include "runner/SqlTokenizer.h"
-#include "runner/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -184,7 +184,7 @@ bool IsNameEnd(char c) noexcept {
 }
 
 bool IsDeclaration(std::string_view trimmedStatement) noexcept {
-    return StartsWithAsciiUpper(trimmedStatement, "VAR ");
+    return platform::StartsWithAsciiUpper(trimmedStatement, "VAR ");
 }
 
 std::string QuoteStringValue(std::string_view text) {
@@ -224,7 +224,8 @@ std::optional<TDeclaration> TryParseDeclaration(std::string_view trimmed,
         return std::nullopt;
     };
     constexpr std::size_t keywordLength = 4; // "VAR "
-    const std::string_view rest = Trim(trimmed.substr(std::min(keywordLength, trimmed.size())));
+    const std::string_view rest =
+        platform::Trim(trimmed.substr(std::min(keywordLength, trimmed.size())));
     if (rest.empty() || rest.front() != '@') {
         return reject(TDeclarationFault::NoName);
     }
@@ -233,15 +234,15 @@ std::optional<TDeclaration> TryParseDeclaration(std::string_view trimmed,
         return reject(TDeclarationFault::NoEquals);
     }
     TDeclaration declaration;
-    declaration.Name = Trim(rest.substr(0, equals));
+    declaration.Name = platform::Trim(rest.substr(0, equals));
     if (declaration.Name.size() < 2) {
         return reject(TDeclarationFault::ShortName);
     }
-    declaration.ValueText = Trim(rest.substr(equals + 1));
+    declaration.ValueText = platform::Trim(rest.substr(equals + 1));
     if (declaration.ValueText.empty()) {
         return reject(TDeclarationFault::NoValue);
     }
-    declaration.Computed = StartsWithAsciiUpper(declaration.ValueText, "SELECT ");
+    declaration.Computed = platform::StartsWithAsciiUpper(declaration.ValueText, "SELECT ");
     return declaration;
 }
 

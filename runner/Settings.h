@@ -39,11 +39,14 @@ struct SectionKeys {
     bool Cut = false;
 };
 
-// How the bytes of a settings file stand for its text. A file that starts with a UTF-16 byte
-// order mark is UTF-16 in that byte order; its text is handled as UTF-8 (the mark included)
-// and written back in the file's own form. Every other file is 8-bit text, taken byte for byte.
+// How the bytes of a settings file stand for its text, which is handled as UTF-8. A file that
+// starts with a UTF-16 byte order mark is UTF-16 in that byte order (the mark is part of the
+// text). Any other file is 8-bit text: UTF-8 when it has a UTF-8 byte order mark or is
+// well-formed UTF-8 with characters beyond ASCII, otherwise text in the system's code page
+// (platform::ActiveCodePageToUtf8: on Windows the active code page, on POSIX taken byte for
+// byte). The file is written back in its own form.
 struct SettingsEncoding {
-    enum Form { EightBit, Utf16LE, Utf16BE } Kind = EightBit;
+    enum Form { EightBit, ActiveCodePage, Utf16LE, Utf16BE } Kind = EightBit;
     // The last byte of a UTF-16 file of odd length, which is no character; kept at the end.
     std::string OddByte;
 };

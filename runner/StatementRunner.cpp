@@ -8,12 +8,12 @@
 #include "ibclient/IBQuery.h"
 #include "ibclient/IBSQL.h"
 #include "ibclient/IBTransaction.h"
+#include "platform/Text.h"
 #include "runner/CompileError.h"
 #include "runner/Connection.h"
 #include "runner/DeclarationRunner.h"
 #include "runner/RunnerContext.h"
 #include "runner/StatementLog.h"
-#include "runner/Text.h"
 #include "runner/Watchdog.h"
 
 namespace runner {
@@ -124,7 +124,7 @@ void ReportFailedStatement(RunnerContext& context, const std::string& statement,
 
 void ExecuteStatement(RunnerContext& context, TScriptRun& run, const std::string& statement) {
     ThrowIfInterrupted(context);
-    const std::string trimmed(Trim(statement));
+    const std::string trimmed(platform::Trim(statement));
     if (IsDeclaration(trimmed)) {
         RunDeclaration(context, run, statement, trimmed);
         return;

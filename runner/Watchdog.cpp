@@ -4,9 +4,9 @@
 
 #include "ibclient/Cancel.h"
 #include "ibclient/IBDatabase.h"
+#include "platform/StopSignals.h"
 #include "runner/Connection.h"
 #include "runner/RunnerContext.h"
-#include "runner/StopSignals.h"
 
 namespace runner {
 
@@ -196,7 +196,7 @@ void TWatchdog::Step() {
         } else if (watched.phase == Watched::Dropped && now >= watched.next) {
             const std::string cause =
                 watched.outcome.Reason == TWatchOutcome::Interrupted
-                    ? "was interrupted by " + StopSignalName(interruptSignal_)
+                    ? "was interrupted by " + platform::StopSignalName(interruptSignal_)
                     : "did not end within StatementTimeout (" + Seconds(watched.limit) + ")";
             const std::string means = ibclient::CanCancelOperations()
                                           ? "neither cancelling it nor dropping its connection "
@@ -210,7 +210,7 @@ void TWatchdog::Step() {
     }
     if (interruptSignal_ != 0 && now >= runDeadline_) {
         runDeadline_ = Clock::time_point::max();
-        endRun_(" error: the run was interrupted by " + StopSignalName(interruptSignal_) +
+        endRun_(" error: the run was interrupted by " + platform::StopSignalName(interruptSignal_) +
                 " and did not end in order within " + Seconds(kInterruptedRunLimit) +
                 ": it ends here");
     }
@@ -218,8 +218,8 @@ void TWatchdog::Step() {
 
 TRunWatch::TRunWatch(RunnerContext& context, TWatchdog::EndRun endRun)
     : context_(context), watchdog_(std::move(endRun)) {
-    signals_ =
-        std::make_unique<TStopSignalListener>([this](int signal) { watchdog_.Interrupt(signal); });
+    signals_ = std::make_unique<platform::StopSignalListener>(
+        [this](int signal) { watchdog_.Interrupt(signal); });
     context_.Watchdog = &watchdog_;
 }
 
@@ -291,7 +291,7 @@ bool NoteInterruption(RunnerContext& context) {
     if (context.Watchdog->TakeInterruptionEntry()) {
         context.LogMessage(kErrorLevel,
                            " error: the run was interrupted by " +
-                               StopSignalName(context.Watchdog->InterruptSignal()) +
+                               platform::StopSignalName(context.Watchdog->InterruptSignal()) +
                                ": it stops here; work not yet committed is rolled back, and the "
                                "remaining statements and databases are not run");
     }

@@ -23,10 +23,13 @@
 #include <utility>
 #include <vector>
 
+namespace platform {
+class StopSignalListener;
+}  // namespace platform
+
 namespace runner {
 
 struct RunnerContext;
-class TStopSignalListener;
 
 // How long a cancelled operation may take to end before its connection is dropped, and how
 // long after that before the run is ended: a server that is alive answers a cancel within
@@ -143,7 +146,7 @@ public:
 private:
     RunnerContext& context_;
     TWatchdog watchdog_;
-    std::unique_ptr<TStopSignalListener> signals_;
+    std::unique_ptr<platform::StopSignalListener> signals_;
 };
 
 // Watches the operation that follows on context.Database's attachment, with the limit

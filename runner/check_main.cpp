@@ -7,7 +7,8 @@
 // settings file's first, then the script's in script order, and one summary line. Exit code
 // 0 without findings, 1 with at least one, 2 when a file cannot be read or the arguments are
 // wrong (one line on standard error). Never connects to a database and never writes a file.
-#include "ibclient/FormatSettings.h"
+#include "platform/FormatSettings.h"
+#include "platform/Process.h"
 #include "runner/CommandLine.h"
 #include "runner/ScriptCheck.h"
 #include "runner/ScriptReader.h"
@@ -28,8 +29,7 @@ constexpr int kCannotCheck = 2;
 constexpr const char* kUsage = "usage: dbupgrade-check [--settings FILE] SCRIPT";
 
 int Fail(const std::string& message) {
-    const std::string line = "dbupgrade-check: " + message + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    platform::WriteErrorStream("dbupgrade-check: " + message + "\n");
     return kCannotCheck;
 }
 
@@ -44,10 +44,11 @@ struct Arguments {
 };
 
 // Parses the command line; returns an exit code when the run ends here.
-std::optional<int> ParseArguments(int argc, char** argv, Arguments& arguments) {
+std::optional<int> ParseArguments(const std::vector<std::string>& argv, Arguments& arguments) {
     bool optionsEnded = false;
     bool haveScript = false;
-    for (int i = 1; i < argc; ++i) {
+    const std::size_t argc = argv.size();
+    for (std::size_t i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (!optionsEnded && runner::TerminalRequest(arg) != runner::TTerminalRequest::None) {
             const std::string text = runner::TerminalRequest(arg) == runner::TTerminalRequest::Help
@@ -59,7 +60,7 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& arguments) {
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg == "--settings") {
-            if (i + 1 >= argc || std::string_view(argv[i + 1]).empty()) {
+            if (i + 1 >= argc || argv[i + 1].empty()) {
                 return Fail("--settings needs a file name");
             }
             arguments.settings = argv[++i];
@@ -95,7 +96,7 @@ int Check(const Arguments& arguments) {
     runner::TScriptReport report;
     try {
         report = runner::CheckScript(arguments.script);
-    } catch (const runner::EInOutError& error) {
+    } catch (const platform::EInOutError& error) {
         return Fail(arguments.script + ": " + error.Message());
     }
 
@@ -118,11 +119,12 @@ int Check(const Arguments& arguments) {
 int main(int argc, char** argv) {
     try {
         Arguments arguments;
-        if (const std::optional<int> end = ParseArguments(argc, argv, arguments)) {
+        if (const std::optional<int> end =
+                ParseArguments(platform::CommandLineArguments(argc, argv), arguments)) {
             return *end;
         }
         // Numbers and dates are written the way the runner writes them on this machine.
-        ibclient::LoadFormatSettings();
+        platform::LoadFormatSettings();
         const int code = Check(arguments);
         if (std::fflush(stdout) != 0) {
             return Fail("standard output cannot be written");

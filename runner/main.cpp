@@ -5,37 +5,39 @@
 // a program without a settings file in a folder it may not write is refused (one line on the
 // error output, exit code 2), both without touching any file.
 #include "ibclient/Cancel.h"
-#include "ibclient/FormatSettings.h"
+#include "platform/FormatSettings.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
+#include "platform/StopSignals.h"
 #include "runner/CommandLine.h"
-#include "runner/Paths.h"
 #include "runner/Runner.h"
 #include "runner/RunnerContext.h"
-#include "runner/StopSignals.h"
 
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr int kRefused = 2;
 
 std::string ModuleName(const std::string& executablePath) {
-    const std::size_t slash = executablePath.rfind('/');
-    return executablePath.empty() ? "dbupgrade" : executablePath.substr(slash + 1);
+    return executablePath.empty()
+               ? "dbupgrade"
+               : executablePath.substr(platform::ExtractFilePath(executablePath).size());
 }
 
-void Write(std::FILE* stream, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-}
-
+// The report of an escaped error goes to standard error when there is one (a program that
+// opens no window may have none); never to a message box.
 int ReportEscapedError(const runner::RunnerContext& context, const std::exception& error) {
     runner::WriteCancelAfterEscapedError(context);
     try {
-        Write(stderr, runner::UnhandledErrorReport(error, ModuleName(context.ExecutablePath)));
+        platform::WriteErrorStream(
+            runner::UnhandledErrorReport(error, ModuleName(context.ExecutablePath)));
     } catch (...) {
-        std::fputs("Exception in module dbupgrade\n", stderr);
+        platform::WriteErrorStream("Exception in module dbupgrade\n");
     }
     return 1;
 }
@@ -53,26 +55,29 @@ struct ClientLibraryShutdown {
 
 int main(int argc, char** argv) {
     // Before anything else, and so before any thread exists: SIGTERM and SIGINT are the run's.
-    runner::BlockStopSignals();
+    platform::BlockStopSignals();
     const ClientLibraryShutdown shutdown;
     runner::RunnerContext context;
     try {
-        const std::string firstArgument = argc > 1 ? argv[1] : "";
+        const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+        const std::string firstArgument = arguments.size() > 1 ? arguments[1] : "";
         if (const runner::TTerminalRequest request = runner::TerminalRequest(firstArgument);
             request != runner::TTerminalRequest::None) {
-            Write(stdout, request == runner::TTerminalRequest::Help
-                              ? runner::RunnerUsage()
-                              : runner::VersionText("dbupgrade"));
+            const std::string text = request == runner::TTerminalRequest::Help
+                                         ? runner::RunnerUsage()
+                                         : runner::VersionText("dbupgrade");
+            std::fwrite(text.data(), 1, text.size(), stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
-        context.ExecutablePath = runner::ExecutableFullPath(argc > 0 ? argv[0] : "");
+        context.ExecutablePath =
+            platform::ExecutableFullPath(arguments.empty() ? "" : arguments.front());
         context.FirstArgument = firstArgument;
         if (const std::optional<std::string> refusal =
                 runner::SetupFolderRefusal(context.ExecutablePath)) {
-            Write(stderr, ModuleName(context.ExecutablePath) + ": " + *refusal + "\n");
+            platform::WriteErrorStream(ModuleName(context.ExecutablePath) + ": " + *refusal + "\n");
             return kRefused;
         }
-        ibclient::LoadFormatSettings();
+        platform::LoadFormatSettings();
         return runner::RunMainSequence(context);
     } catch (const std::exception& error) {
         return ReportEscapedError(context, error);

@@ -4,12 +4,12 @@
 # sources (cross-built for the Windows tests), Wine with its Winelib tools (the test-only client
 # library stand-in is a Winelib module), Firebird's client library, header, embedded engine and
 # isql-fb (the stand-in forwards to the Linux client; the tests create their databases with
-# isql-fb), zip (cpack's ZIP package) and the ru_RU.UTF-8 locale (Wine then runs with code page
-# 1251 and Russian regional settings).
+# isql-fb), zip and unzip (cpack's ZIP package and its check) and the ru_RU.UTF-8 locale (Wine
+# then runs with code page 1251 and Russian regional settings).
 set -euo pipefail
 
 packages=(
-  build-essential cmake zip locales googletest
+  build-essential cmake zip unzip locales googletest
   g++-mingw-w64-x86-64-posix
   wine wine64 wine64-tools libwine-dev
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils

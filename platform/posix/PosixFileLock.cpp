@@ -50,13 +50,37 @@ bool LockForWriting(int fd, std::chrono::steady_clock::duration patience) {
     return true;
 }
 
+// Opens the log for appending, creating it when it is missing; -1 when it cannot be opened or
+// must not be written.
+// - A new log is not for every local user to read (at the highest debug level it holds the
+//   statements as written, passwords of CREATE USER included): it is created with mode 0640,
+//   which the umask narrows further, or, in a folder with a default ACL, the ACL shapes. An
+//   existing log keeps its mode.
+// - A process run as root does not follow a symbolic link that another user owns: whoever may
+//   write the log's folder could otherwise point root's appends at any file. Such a log is
+//   dropped like one that cannot be opened. A path that is no link when looked at is opened
+//   without following one, so that it cannot become one in between.
+// - Never blocking: a FIFO without a reader would otherwise hold the run for ever.
+int OpenForAppending(const std::string& path) {
+    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK;
+    if (::geteuid() == 0) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (link.st_uid != 0) {
+                return -1;
+            }
+        } else {
+            flags |= O_NOFOLLOW;
+        }
+    }
+    return ::open(path.c_str(), flags, 0640);
+}
+
 }  // namespace
 
 bool AppendUnderLock(const std::string& path, std::string_view entry, bool& waitForLock) noexcept {
     // Create-or-append, never truncate: entries of earlier runs and of other writers stay.
-    // Opened without blocking: a FIFO without a reader would otherwise hold the run for ever.
-    const FileDescriptor file(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
+    const FileDescriptor file(OpenForAppending(path));
     if (file.Get() < 0) {
         return false;
     }

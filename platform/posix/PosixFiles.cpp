@@ -474,4 +474,9 @@ ReplaceOutcome ReplaceFileContent(const std::string& path,
     }
 }
 
+bool ReadableByOthers(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 }  // namespace platform

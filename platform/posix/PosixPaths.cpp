@@ -1,12 +1,14 @@
-// The executable's own path on POSIX: from the command line's first element, PATH, or
-// /proc/self/exe.
+// The executable's own path on POSIX (from the command line's first element, PATH, or
+// /proc/self/exe) and what its folder is.
 #include "platform/Paths.h"
 
 #include "platform/Errors.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <climits>
 #include <cstdlib>
 
@@ -104,6 +106,45 @@ std::string ExecutableFullPath(std::string_view startedAs) {
         return path;
     }
     throw Exception("Unable to read the executable's path from /proc/self/exe");
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+// The folders of the system, where no setup keeps its files: each one and everything in it.
+constexpr std::array<std::string_view, 13> kSystemFolders = {
+    "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/usr",
+    "/etc", "/boot", "/dev", "/proc",  "/sys",   "/run"};
+
+bool IsSystemFolder(std::string_view folder) {
+    if (folder == "/") {
+        return true;
+    }
+    for (const std::string_view system : kSystemFolders) {
+        if (folder == system || (folder.starts_with(system) && folder[system.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> UnfitProgramFolder(const std::string& executablePath) {
+    const std::size_t slash = executablePath.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : executablePath.substr(0, slash));
+    if (IsSystemFolder(folder)) {
+        return "a system folder";
+    }
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0) {
+        return "a folder it may not write";
+    }
+    return std::nullopt;
 }
 
 }  // namespace platform

@@ -363,4 +363,8 @@ ReplaceOutcome ReplaceFileContent(const std::string& path,
     return RewriteInPlace(target, identity, content, updated);
 }
 
+bool ReadableByOthers(const std::string& /*path*/) {
+    return false;
+}
+
 }  // namespace platform

@@ -1,4 +1,4 @@
-// The executable's own path on Windows: GetModuleFileNameW.
+// The executable's own path on Windows (GetModuleFileNameW) and what its folder is.
 #include "platform/Paths.h"
 
 #include "platform/Errors.h"
@@ -29,6 +29,52 @@ std::string ExecutableFullPath(std::string_view /*startedAs*/) {
         }
         path.resize(path.size() * 2);
     }
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(windows::Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+// The Windows folder with a separator at its end, in upper case; empty when unknown.
+std::wstring WindowsFolder() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    std::wstring folder(buffer, length);
+    if (folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+    return folder;
+}
+
+}  // namespace
+
+std::optional<std::string> UnfitProgramFolder(const std::string& executablePath) {
+    std::wstring folder = windows::Wide(ExtractFilePath(executablePath));
+    if (folder.empty()) {
+        folder = L".\\";
+    }
+    std::wstring upper = folder;
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    if (const std::wstring system = WindowsFolder(); !system.empty() && upper.starts_with(system)) {
+        return "a system folder";
+    }
+    // Whether a file may be created there is the folder's ACL, its read-only state and the
+    // medium's: a trial file answers all of them. It never outlives its handle.
+    const std::wstring trial =
+        folder + L"dbupgrade-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    const windows::FileHandle file(CreateFileW(trial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                               nullptr));
+    if (!file.IsValid() && GetLastError() != ERROR_FILE_EXISTS) {
+        return "a folder it may not write";
+    }
+    return std::nullopt;
 }
 
 }  // namespace platform

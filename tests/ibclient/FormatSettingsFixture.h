@@ -2,12 +2,12 @@
 // that puts the process-wide settings back when a test that replaced them ends.
 #pragma once
 
-#include "ibclient/FormatSettings.h"
+#include "platform/FormatSettings.h"
 
 namespace testsupport {
 
-inline ibclient::TFormatSettings CommaDecimalSettings() {
-    ibclient::TFormatSettings s;
+inline platform::TFormatSettings CommaDecimalSettings() {
+    platform::TFormatSettings s;
     s.DecimalSeparator = ',';
     s.DateSeparator = '.';
     s.TimeSeparator = ':';
@@ -18,16 +18,16 @@ inline ibclient::TFormatSettings CommaDecimalSettings() {
 
 class SettingsGuard {
 public:
-    explicit SettingsGuard(const ibclient::TFormatSettings& replacement)
-        : saved_(ibclient::FormatSettings()) {
-        ibclient::SetFormatSettings(replacement);
+    explicit SettingsGuard(const platform::TFormatSettings& replacement)
+        : saved_(platform::FormatSettings()) {
+        platform::SetFormatSettings(replacement);
     }
-    ~SettingsGuard() { ibclient::SetFormatSettings(saved_); }
+    ~SettingsGuard() { platform::SetFormatSettings(saved_); }
     SettingsGuard(const SettingsGuard&) = delete;
     SettingsGuard& operator=(const SettingsGuard&) = delete;
 
 private:
-    ibclient::TFormatSettings saved_;
+    platform::TFormatSettings saved_;
 };
 
 }  // namespace testsupport

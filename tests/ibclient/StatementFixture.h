@@ -3,10 +3,10 @@
 #pragma once
 
 #include "ibclient/Errors.h"
-#include "ibclient/FormatSettings.h"
 #include "ibclient/IBDatabase.h"
 #include "ibclient/IBSQL.h"
 #include "ibclient/IBTransaction.h"
+#include "platform/FormatSettings.h"
 #include "tests/ibclient/ConnectionFixture.h"
 #include "tests/support/TestSupport.h"
 
@@ -19,16 +19,16 @@ namespace testsupport {
 
 class StatementTest : public ::testing::Test {
   protected:
-    void SetUp() override { ibclient::SetFormatSettings(ibclient::TFormatSettings{}); }
+      void SetUp() override { platform::SetFormatSettings(platform::TFormatSettings{}); }
 
-    // Creates the database with `ddl` (statements ending in ";"), connects and starts tr_.
-    void OpenDatabase(int dialect, const std::string& ddl) {
-        path_ = dir_.File("t.fdb");
-        CreateDatabase(path_, dialect, ddl);
-        SetUpLikeRunner(db_, path_, dialect);
-        tr_.SetDefaultDatabase(&db_);
-        db_.Open();
-        tr_.Start();
+      // Creates the database with `ddl` (statements ending in ";"), connects and starts tr_.
+      void OpenDatabase(int dialect, const std::string& ddl) {
+          path_ = dir_.File("t.fdb");
+          CreateDatabase(path_, dialect, ddl);
+          SetUpLikeRunner(db_, path_, dialect);
+          tr_.SetDefaultDatabase(&db_);
+          db_.Open();
+          tr_.Start();
     }
 
     // A statement bound like the runner's (transaction only), with `text` and ParamCheck.

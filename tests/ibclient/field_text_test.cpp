@@ -1,7 +1,7 @@
 // Tests of every field class's null test and text form with values read from real databases
 // through TIBQuery, under the default format settings and under a comma-decimal locale.
-#include "ibclient/FormatSettings.h"
 #include "ibclient/IBQuery.h"
+#include "platform/FormatSettings.h"
 #include "tests/ibclient/FormatSettingsFixture.h"
 #include "tests/ibclient/StatementFixture.h"
 
@@ -27,7 +27,7 @@ struct TextCase {
 
 class FieldTextTest : public StatementTest {
 protected:
-    void TearDown() override { SetFormatSettings(TFormatSettings{}); }
+    void TearDown() override { platform::SetFormatSettings(platform::TFormatSettings{}); }
 
     // Selects all expressions in one row and checks each field's type, null test and text.
     void Check(const std::vector<TextCase>& cases) {
@@ -42,7 +42,8 @@ protected:
         query.Open();
         ASSERT_EQ(query.Fields().Count(), static_cast<int>(cases.size()));
         for (const bool comma : {false, true}) {
-            SetFormatSettings(comma ? testsupport::CommaDecimalSettings() : TFormatSettings{});
+            platform::SetFormatSettings(comma ? testsupport::CommaDecimalSettings()
+                                              : platform::TFormatSettings{});
             for (std::size_t i = 0; i < cases.size(); ++i) {
                 const TextCase& c = cases[i];
                 const TField& field = *query.Fields()[static_cast<int>(i)];

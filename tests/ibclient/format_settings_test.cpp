@@ -1,7 +1,7 @@
 // Tests of the locale format settings: the translation of the C library's date and time
 // formats, and reading the settings from the C and the German locale without leaving the
 // process locale changed.
-#include "ibclient/FormatSettings.h"
+#include "platform/FormatSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,6 @@
 #include <locale.h>
 #include <optional>
 #include <string>
-
-using namespace ibclient;
 
 namespace {
 
@@ -44,7 +42,7 @@ TEST(TranslateDateFormat, StrftimeToPatternElements) {
         {"", "", 0},
     };
     for (const auto& c : cases) {
-        const TTranslatedFormat result = TranslateDateFormat(c.format);
+        const platform::TTranslatedFormat result = platform::TranslateDateFormat(c.format);
         EXPECT_EQ(result.Pattern, c.pattern) << c.format;
         EXPECT_EQ(result.Separator, c.separator) << c.format;
     }
@@ -71,7 +69,7 @@ TEST(TranslateTimeFormat, LongTimePatternFromStrftime) {
         {"%H\xEC\x8B\x9C %M\xEB\xB6\x84 %S\xEC\xB4\x88", "", "hh:mm:ss", 0},
     };
     for (const auto& c : cases) {
-        const TTranslatedFormat result = TranslateTimeFormat(c.format, c.ampm);
+        const platform::TTranslatedFormat result = platform::TranslateTimeFormat(c.format, c.ampm);
         EXPECT_EQ(result.Pattern, c.pattern) << c.format;
         EXPECT_EQ(result.Separator, c.separator) << c.format;
     }
@@ -116,8 +114,8 @@ std::string PrintedHalf() {
     return buffer;
 }
 
-void ExpectDefaults(const TFormatSettings& s) {
-    const TFormatSettings defaults;
+void ExpectDefaults(const platform::TFormatSettings& s) {
+    const platform::TFormatSettings defaults;
     EXPECT_EQ(s.DecimalSeparator, '.');
     EXPECT_EQ(s.DateSeparator, '/');
     EXPECT_EQ(s.TimeSeparator, ':');
@@ -134,14 +132,14 @@ TEST(ReadLocaleFormatSettings, CAndPosixGiveTheDefaults) {
         SCOPED_TRACE(name);
         const LocaleEnvironment env(name);
         const std::string before = ProcessLocale();
-        ExpectDefaults(ReadLocaleFormatSettings());
+        ExpectDefaults(platform::ReadLocaleFormatSettings());
         EXPECT_EQ(ProcessLocale(), before);
     }
 }
 
 TEST(ReadLocaleFormatSettings, UnknownLocaleGivesTheDefaults) {
     const LocaleEnvironment env("xx_NOWHERE.UTF-8");
-    ExpectDefaults(ReadLocaleFormatSettings());
+    ExpectDefaults(platform::ReadLocaleFormatSettings());
 }
 
 TEST(ReadLocaleFormatSettings, GermanLocale) {
@@ -150,7 +148,7 @@ TEST(ReadLocaleFormatSettings, GermanLocale) {
     }
     const LocaleEnvironment env("de_DE.UTF-8");
     const std::string before = ProcessLocale();
-    const TFormatSettings s = ReadLocaleFormatSettings();
+    const platform::TFormatSettings s = platform::ReadLocaleFormatSettings();
     EXPECT_EQ(s.DecimalSeparator, ',');
     EXPECT_EQ(s.DateSeparator, '.');
     EXPECT_EQ(s.TimeSeparator, ':');

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ibclient/Errors.h"
+#include "platform/LocalTime.h"
 #include "tests/ibclient/FormatSettingsFixture.h"
 
 using namespace ibclient;
@@ -19,7 +20,9 @@ namespace {
 
 using testsupport::SettingsGuard;
 
-TFormatSettings GermanSettings() { return testsupport::CommaDecimalSettings(); }
+platform::TFormatSettings GermanSettings() {
+    return testsupport::CommaDecimalSettings();
+}
 
 std::string WithComma(std::string text) {
     for (char& c : text) {
@@ -75,14 +78,14 @@ const FloatCase kFloatCases[] = {
 };
 
 TEST(FloatToText, GeneralFormatUnderDefaultSettings) {
-    const TFormatSettings defaults;
+    const platform::TFormatSettings defaults;
     for (const auto& c : kFloatCases) {
         EXPECT_EQ(FloatToText(c.value, 15, defaults), c.text) << c.text;
     }
 }
 
 TEST(FloatToText, GeneralFormatWithCommaDecimal) {
-    const TFormatSettings german = GermanSettings();
+    const platform::TFormatSettings german = GermanSettings();
     for (const auto& c : kFloatCases) {
         EXPECT_EQ(FloatToText(c.value, 15, german), WithComma(c.text)) << c.text;
     }
@@ -95,7 +98,7 @@ TEST(FloatToText, UsesTheProcessSettingsByDefault) {
 }
 
 TEST(FloatToText, OtherDigitCountsAndSpecialValues) {
-    const TFormatSettings s;
+    const platform::TFormatSettings s;
     EXPECT_EQ(FloatToText(0.1, 19, s), "0.1000000000000000056");
     EXPECT_EQ(FloatToText(922337203685477.5, 19, s), "922337203685477.5");
     EXPECT_EQ(FloatToText(0.25, 1, s), "0.3");  // exact tie, away from zero
@@ -123,8 +126,8 @@ TEST(CurrencyToText, FixedPointText) {
         {std::numeric_limits<int64_t>::max(), "922337203685477.5807"},
         {std::numeric_limits<int64_t>::min(), "-922337203685477.5808"},
     };
-    const TFormatSettings defaults;
-    const TFormatSettings german = GermanSettings();
+    const platform::TFormatSettings defaults;
+    const platform::TFormatSettings german = GermanSettings();
     for (const auto& c : cases) {
         EXPECT_EQ(CurrencyToText(c.raw, defaults), c.text);
         EXPECT_EQ(CurrencyToText(c.raw, german), WithComma(c.text));
@@ -203,8 +206,8 @@ TEST(TextToFloat, ReadsDecimalText) {
         {"4.9406564584124654E-324", 5e-324},
         {"123456789012345678901234567890", 123456789012345678901234567890.0},
     };
-    const TFormatSettings defaults;
-    const TFormatSettings german = GermanSettings();
+    const platform::TFormatSettings defaults;
+    const platform::TFormatSettings german = GermanSettings();
     for (const auto& c : cases) {
         EXPECT_EQ(TextToFloat(c.text, defaults), c.value) << c.text;
         EXPECT_EQ(TextToFloat(WithComma(c.text), german), c.value) << c.text;
@@ -212,7 +215,7 @@ TEST(TextToFloat, ReadsDecimalText) {
 }
 
 TEST(TextToFloat, RefusesOtherText) {
-    const TFormatSettings defaults;
+    const platform::TFormatSettings defaults;
     for (const char* text : {"", " ", "abc", "1.2.3", "1e", "1e+", "--1", "1,5", "1e400",
                              "inf", "nan", "0x10", "1 2", "-", "."}) {
         EXPECT_EQ(ErrorOf([&] { TextToFloat(text, defaults); }),
@@ -261,8 +264,8 @@ TEST(TextToCurrency, RoundsToFourDecimalsTiesToEven) {
         {"  7  ", 70000},
         {"0.0000000000000000000000001", 0},
     };
-    const TFormatSettings defaults;
-    const TFormatSettings german = GermanSettings();
+    const platform::TFormatSettings defaults;
+    const platform::TFormatSettings german = GermanSettings();
     for (const auto& c : cases) {
         EXPECT_EQ(TextToCurrency(c.text, defaults), c.raw) << c.text;
         EXPECT_EQ(TextToCurrency(WithComma(c.text), german), c.raw) << c.text;
@@ -279,7 +282,7 @@ TEST(TextToCurrency, RoundsToFourDecimalsTiesToEven) {
 const TDateTime kAfternoon = EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 45);
 
 TEST(FormatDateTime, EachElement) {
-    TFormatSettings s;
+    platform::TFormatSettings s;
     s.DateSeparator = '-';
     s.TimeSeparator = '.';
     const struct {
@@ -306,7 +309,7 @@ TEST(FormatDateTime, EachElement) {
 }
 
 TEST(FormatDateTime, TwelveHourClock) {
-    const TFormatSettings s;
+    const platform::TFormatSettings s;
     const struct {
         int hour, minute;
         const char* text;
@@ -320,14 +323,14 @@ TEST(FormatDateTime, TwelveHourClock) {
 }
 
 TEST(FormatDateTime, NamesComeFromTheSettings) {
-    TFormatSettings s;
+    platform::TFormatSettings s;
     s.LongMonthNames[2] = "M\xC3\xA4rz";
     s.ShortDayNames[2] = "Di";
     EXPECT_EQ(FormatDateTime("ddd d. mmmm", kAfternoon, s), "Di 5. M\xC3\xA4rz");
 }
 
 TEST(DateTimeText, DefaultSettings) {
-    const TFormatSettings s;
+    const platform::TFormatSettings s;
     const TDateTime date = EncodeDate(2024, 3, 5);
     EXPECT_EQ(DateToText(date, s), "3/5/2024");
     EXPECT_EQ(TimeToText(kAfternoon, s), "2:07:09 pm");
@@ -351,7 +354,7 @@ TEST(DateTimeText, ShortDateYearIsWidenedToFourDigitsUnderEveryPattern) {
     // A two-digit year would read back within 50 years of today: 1950 as 2050.
     const TDateTime date = EncodeDate(1950, 3, 5);
     const auto shortDate = [date](const char* pattern) {
-        TFormatSettings s;
+        platform::TFormatSettings s;
         s.ShortDateFormat = pattern;
         s.DateSeparator = '.';
         return DateToText(date, s);
@@ -366,7 +369,7 @@ TEST(DateTimeText, ShortDateYearIsWidenedToFourDigitsUnderEveryPattern) {
 }
 
 TEST(DateTimeText, GermanSettings) {
-    const TFormatSettings s = GermanSettings();
+    const platform::TFormatSettings s = GermanSettings();
     EXPECT_EQ(DateToText(kAfternoon, s), "05.03.2024");
     EXPECT_EQ(TimeToText(kAfternoon, s), "14:07:09");
     EXPECT_EQ(DateTimeToText(kAfternoon, s), "05.03.2024 14:07:09");
@@ -375,9 +378,9 @@ TEST(DateTimeText, GermanSettings) {
 }
 
 TEST(TextToDate, FollowsTheShortDatePatternOrder) {
-    const TFormatSettings defaults;
-    const TFormatSettings german = GermanSettings();
-    TFormatSettings iso;
+    const platform::TFormatSettings defaults;
+    const platform::TFormatSettings german = GermanSettings();
+    platform::TFormatSettings iso;
     iso.ShortDateFormat = "yyyy/mm/dd";
     iso.DateSeparator = '-';
     EXPECT_EQ(TextToDate("3/5/2024", defaults), EncodeDate(2024, 3, 5));
@@ -394,10 +397,7 @@ TEST(TextToDate, FollowsTheShortDatePatternOrder) {
     const TDateParts noYear = DecodeDate(TextToDate("5.3", german));
     EXPECT_EQ(noYear.Day, 5);
     EXPECT_EQ(noYear.Month, 3);
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    EXPECT_EQ(noYear.Year, local.tm_year + 1900);
+    EXPECT_EQ(noYear.Year, platform::CurrentLocalTime().Year);
 
     for (const char* text : {"2/30/2024", "13/1/2024", "1/2/3/4", "", "a/b/c", "1-2-2024",
                              "1/2/2024x", "0/1/2024", "1//2024", "1/2/12345"}) {
@@ -407,8 +407,8 @@ TEST(TextToDate, FollowsTheShortDatePatternOrder) {
 }
 
 TEST(TextToDateTime, DateWithOptionalTime) {
-    const TFormatSettings defaults;
-    const TFormatSettings german = GermanSettings();
+    const platform::TFormatSettings defaults;
+    const platform::TFormatSettings german = GermanSettings();
     const TDateTime date = EncodeDate(2024, 3, 5);
     EXPECT_EQ(TextToDateTime("3/5/2024", defaults), date);
     EXPECT_EQ(TextToDateTime("3/5/2024 14:07:09", defaults), date + EncodeTime(14, 7, 9, 0));

@@ -2,7 +2,7 @@
 // paths, and several writers sharing one file.
 #include "logging/Logger.h"
 
-#include "ibclient/FormatSettings.h"
+#include "platform/FormatSettings.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -94,14 +94,14 @@ TEST(LogEntryFormat, LevelMessageAndLineBreak) {
 }
 
 TEST(LogEntryFormat, TimeStampIsLocalNowWithTheLocaleTimeSeparator) {
-    const ibclient::TFormatSettings saved = ibclient::FormatSettings();
-    ibclient::TFormatSettings dotted = saved;
+    const platform::TFormatSettings saved = platform::FormatSettings();
+    platform::TFormatSettings dotted = saved;
     dotted.TimeSeparator = '.';
-    ibclient::SetFormatSettings(dotted);
+    platform::SetFormatSettings(dotted);
     const std::time_t before = std::time(nullptr);
     const std::string stamp = logging::CurrentTimeStamp();
     const std::time_t after = std::time(nullptr);
-    ibclient::SetFormatSettings(saved);
+    platform::SetFormatSettings(saved);
 
     ASSERT_EQ(stamp.size(), 23u) << stamp;
     ASSERT_TRUE(StartsWithStamp(stamp, '.')) << stamp;

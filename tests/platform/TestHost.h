@@ -86,6 +86,10 @@ private:
 // fbclient.dll.
 std::string ClientLibraryFileName();
 
+// A folder of the operating system itself, where no setup keeps its files: /usr/bin, or the
+// Windows folder's System32.
+std::string SystemFolder();
+
 // The sample library of these tests (it exports `int platform_test_answer(void)`, 42).
 std::string SampleLibraryPath();
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 using namespace platformtest;
@@ -43,6 +45,19 @@ TEST(Process, CopyInCyrillicFolderReportsItself) {
                                          "\nclient=42\nstderr=" + c.hasErrorStream + "\n");
         EXPECT_EQ(ReadBytes(errors), c.errorText);
     }
+}
+
+// The folder of a program without its settings file: a setup's own folder (a Cyrillic name
+// too) is fit; the system's folder is not, whatever the process may write.
+TEST(Paths, ProgramFolderFitness) {
+    const TempFolder dir("-Установка");
+    WriteBytes(dir.File("upgrade.ini"), "");
+    EXPECT_TRUE(platform::PathExists(dir.File("upgrade.ini")));
+    EXPECT_TRUE(platform::PathExists(dir.Path()));
+    EXPECT_FALSE(platform::PathExists(dir.File("upgrade.log")));
+    EXPECT_EQ(platform::UnfitProgramFolder(dir.File("upgrade.exe")), std::nullopt);
+    EXPECT_EQ(platform::UnfitProgramFolder(Utf8(Fs(SystemFolder()) / Fs("upgrade.exe"))),
+              std::optional<std::string>("a system folder"));
 }
 
 TEST(Paths, ExtensionOfTheLastComponentOnly) {

@@ -1,5 +1,5 @@
 // The executable's path as the program was started: by a path, through PATH, or neither.
-#include "runner/Paths.h"
+#include "platform/Paths.h"
 
 #include "tests/support/TestSupport.h"
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-using runner::ExecutableFullPath;
+using platform::ExecutableFullPath;
 
 // Sets PATH for one scope and puts the old value back.
 class PathVariable {
@@ -49,13 +49,14 @@ TEST(ExecutablePath, IsThePathItWasStartedBy) {
     ASSERT_EQ(::symlink(self.c_str(), link.c_str()), 0);
     ASSERT_EQ(::symlink("upgrade", (setup + "/again").c_str()), 0);
 
-    EXPECT_EQ(ExecutableFullPath(link), link);
-    EXPECT_EQ(ExecutableFullPath(setup + "/again"), setup + "/again") << "the last link is kept";
-    EXPECT_EQ(ExecutableFullPath(dir.Path() + "//./set up/./upgrade"), link);
+    EXPECT_EQ(platform::ExecutableFullPath(link), link);
+    EXPECT_EQ(platform::ExecutableFullPath(setup + "/again"), setup + "/again")
+        << "the last link is kept";
+    EXPECT_EQ(platform::ExecutableFullPath(dir.Path() + "//./set up/./upgrade"), link);
     const std::string cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
-    EXPECT_EQ(ExecutableFullPath("./set up/upgrade"), link);
-    EXPECT_EQ(ExecutableFullPath("set up/../set up/upgrade"),
+    EXPECT_EQ(platform::ExecutableFullPath("./set up/upgrade"), link);
+    EXPECT_EQ(platform::ExecutableFullPath("set up/../set up/upgrade"),
               dir.Path() + "/set up/../set up/upgrade");
     {
         // Through PATH: the first folder that holds this program; a folder whose file of that
@@ -63,16 +64,16 @@ TEST(ExecutablePath, IsThePathItWasStartedBy) {
         std::filesystem::create_directory(dir.File("other"));
         ASSERT_EQ(::symlink("/bin/true", dir.File("other/upgrade").c_str()), 0);
         const PathVariable path(dir.File("none") + ":" + dir.File("other") + ":" + setup + ":");
-        EXPECT_EQ(ExecutableFullPath("upgrade"), link);
+        EXPECT_EQ(platform::ExecutableFullPath("upgrade"), link);
         const PathVariable current("::/bin");
-        EXPECT_EQ(ExecutableFullPath("set up/upgrade"), link);
+        EXPECT_EQ(platform::ExecutableFullPath("set up/upgrade"), link);
         std::filesystem::current_path(setup);
-        EXPECT_EQ(ExecutableFullPath("again"), setup + "/again");
+        EXPECT_EQ(platform::ExecutableFullPath("again"), setup + "/again");
     }
     std::filesystem::current_path(cwd);
     // A name that is not this program's file, or none: the resolved path of the program.
     for (const char* name : {"", "no-such-program", "/bin/true", "./no/such/file"}) {
-        EXPECT_EQ(ExecutableFullPath(name), self) << name;
+        EXPECT_EQ(platform::ExecutableFullPath(name), self) << name;
     }
 }
 

@@ -135,11 +135,21 @@ TEST(SettingsEncoding, Utf16FilesRoundTrip) {
         const std::string decoded = runner::DecodeSettingsFile(odd, encoding);
         EXPECT_EQ(runner::EncodeSettingsFile(decoded, encoding), odd);
     }
-    // Anything else is 8-bit text, taken as it is; a UTF-8 mark stays part of the text.
-    for (const std::string& plain : {Bytes("\xEF\xBB\xBF[A]\n"), Bytes("\xFF[A]"), Bytes("\xFE")}) {
-        EXPECT_EQ(runner::DecodeSettingsFile(plain, encoding), plain);
-        EXPECT_EQ(encoding.Kind, runner::SettingsEncoding::EightBit);
-        EXPECT_EQ(runner::EncodeSettingsFile(plain, encoding), plain);
+    // Anything else is 8-bit text: UTF-8 (a UTF-8 mark stays part of the text) or, when it is
+    // none, text in the system's code page, which POSIX takes byte for byte.
+    const struct {
+        std::string Bytes;
+        runner::SettingsEncoding::Form Kind;
+    } plainCases[] = {
+        {Bytes("\xEF\xBB\xBF[A]\n"), runner::SettingsEncoding::EightBit},
+        {Bytes("[Б]\n"), runner::SettingsEncoding::EightBit},
+        {Bytes("\xFF[A]"), runner::SettingsEncoding::ActiveCodePage},
+        {Bytes("\xFE"), runner::SettingsEncoding::ActiveCodePage},
+    };
+    for (const auto& plain : plainCases) {
+        EXPECT_EQ(runner::DecodeSettingsFile(plain.Bytes, encoding), plain.Bytes);
+        EXPECT_EQ(encoding.Kind, plain.Kind);
+        EXPECT_EQ(runner::EncodeSettingsFile(plain.Bytes, encoding), plain.Bytes);
     }
 }
 

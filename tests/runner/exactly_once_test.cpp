@@ -1,7 +1,7 @@
 // Each statement exactly once, with real processes around a run: a commit whose answer is lost
 // with the connection (a relay that passes the commit on to a server of the test's own and
 // then cuts the runner off), and two runs of the same setup started together.
-#include "runner/Text.h"
+#include "platform/Text.h"
 #include "tests/runner/FaultProcessFixture.h"
 
 #include <gtest/gtest.h>
@@ -129,7 +129,7 @@ TEST_F(FaultProcess, RowOfATransactionStillEndingIsWaitedFor) {
     testsupport::ExecSQL(other.db, other.tr,
                          "INSERT INTO DBU_HISTORY (STATEMENT_HASH, OCCURRENCE, FIRST_LINE, "
                          "SCRIPT_FILE, APPLIED_AT, STATEMENT_TEXT) VALUES ('" +
-                             runner::HexHash(kCounted) + "', 1, 3, 'other.sql', 'NOW', '" +
+                             platform::HexHash(kCounted) + "', 1, 3, 'other.sql', 'NOW', '" +
                              kCounted + "')");
     Connection watcher(db);
     auto runner = Start();

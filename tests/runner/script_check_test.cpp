@@ -301,8 +301,8 @@ TEST(ScriptCheckTest, ReadsTheScriptAsTheRunnerDoes) {
                   [&handed](const std::string& statement) { handed += statement.empty() ? 0 : 1; });
     EXPECT_EQ(report.Statements, handed);
 
-    EXPECT_THROW(CheckScript(dir.File("missing.sql")), EInOutError);
-    EXPECT_THROW(CheckScript(dir.Path()), EInOutError);
+    EXPECT_THROW(CheckScript(dir.File("missing.sql")), platform::EInOutError);
+    EXPECT_THROW(CheckScript(dir.Path()), platform::EInOutError);
 }
 
 TEST(ScriptCheckTest, EncodingsAsTheRunnerConvertsThem) {

@@ -1,5 +1,6 @@
 // The script reader: the script path, the line rules of the script file, its shared lock and
 // file errors, and the cutting of the script into statements.
+#include "ibclient/Errors.h"
 #include "runner/ScriptReader.h"
 
 #include "logging/Logger.h"
@@ -321,7 +322,7 @@ TEST(ScriptFileTest, FileErrorsByNumber) {
         try {
             TScriptFile file(path);
             ADD_FAILURE() << "opened " << path;
-        } catch (const EInOutError& error) {
+        } catch (const platform::EInOutError& error) {
             EXPECT_EQ(error.ErrorCode(), number) << path;
             EXPECT_EQ(error.Message(), message) << path;
         }
@@ -346,10 +347,10 @@ TEST(ScriptFileTest, MessagesOfTheNamedNumbers) {
         {32, "I/O error 32"},
     };
     for (const auto& [number, message] : cases) {
-        EXPECT_EQ(FileErrorMessage(number), message);
+        EXPECT_EQ(platform::FileErrorMessage(number), message);
     }
     // EIO is errno 5 but no access problem: it keeps a number of its own.
-    EXPECT_EQ(EInOutError(FileErrorNumber(EIO)).Message(), "I/O error 1005");
+    EXPECT_EQ(platform::EInOutError(platform::FileErrorNumber(EIO)).Message(), "I/O error 1005");
 }
 
 TEST(ScriptFileTest, WritersAreShutOutBothWays) {
@@ -382,7 +383,7 @@ TEST(ScriptFileTest, WritersAreShutOutBothWays) {
     try {
         TScriptFile file(path);
         ADD_FAILURE() << "opened a file locked by a writer";
-    } catch (const EInOutError& error) {
+    } catch (const platform::EInOutError& error) {
         EXPECT_EQ(error.Message(), "File access denied");
     }
     ::close(release[1]);

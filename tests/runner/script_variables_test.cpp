@@ -2,7 +2,7 @@
 #include "runner/ScriptVariables.h"
 
 #include "ibclient/Errors.h"
-#include "runner/Text.h"
+#include "platform/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -157,7 +157,7 @@ TEST(QuoteStringValueTest, InnerQuotationMarksAreDoubled) {
 // Runs a declaration the way the statement runner does: trimmed form first.
 void Declare(const std::string& statement, TScriptVariables& variables,
              const SelectEvaluator& evaluate = {}) {
-    HandleDeclaration(statement, std::string(Trim(statement)), variables, evaluate);
+    HandleDeclaration(statement, std::string(platform::Trim(statement)), variables, evaluate);
 }
 
 TEST(HandleDeclarationTest, MalformedDeclarationsRaiseWithTheStatement) {

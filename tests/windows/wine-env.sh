@@ -9,7 +9,8 @@
 #   wine_run EXE ARGS   runs a Windows program in that prefix; exit status is the program's
 #   wine_keep_server S  keeps this prefix's wineserver running S seconds after its last program
 #                       (default 3): each program but the first then starts in about 0.2 s
-#                       instead of 4 (a new wineserver and its services)
+#                       instead of 4 (a new wineserver and its services); a wineserver that
+#                       runs already keeps its own time
 #   wine_stop           ends this prefix's wineserver (and so every program still in it)
 
 : "${DBU_WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/dbupgrade/wine-prefix}"
@@ -53,7 +54,9 @@ wine_run() {
 }
 
 wine_keep_server() {
-  wineserver -p"$1"
+  # Fails when this prefix's wineserver runs already (another script's programs, or those of an
+  # earlier run still within its time): that one is used as it is.
+  wineserver -p"$1" 2>/dev/null || true
 }
 
 wine_stop() {

@@ -89,4 +89,8 @@ std::string ClientLibraryFileName() {
     return "libfbclient.so.2";
 }
 
+std::string SystemFolder() {
+    return "/usr/bin";
+}
+
 }  // namespace platformtest

@@ -109,4 +109,10 @@ std::string ClientLibraryFileName() {
     return "fbclient.dll";
 }
 
+std::string SystemFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    return Utf8(std::filesystem::path(std::wstring(path, length)));
+}
+
 }  // namespace platformtest

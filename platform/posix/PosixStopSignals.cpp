@@ -1,5 +1,6 @@
-// Blocking and receiving the stop signals (signalfd, with an eventfd to end the listening).
-#include "runner/StopSignals.h"
+// Blocking and receiving the stop signals on POSIX (signalfd, with an eventfd to end the
+// listening).
+#include "platform/StopSignals.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -11,7 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace runner {
+namespace platform {
 
 namespace {
 
@@ -30,18 +31,7 @@ void BlockStopSignals() noexcept {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-std::string StopSignalName(int signal) {
-    switch (signal) {
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGINT:
-        return "SIGINT";
-    default:
-        return "signal " + std::to_string(signal);
-    }
-}
-
-TStopSignalListener::TStopSignalListener(std::function<void(int)> onSignal)
+StopSignalListener::StopSignalListener(std::function<void(int)> onSignal)
     : onSignal_(std::move(onSignal)) {
     // The signals are blocked in this thread too (BlockStopSignals), which is what signalfd
     // needs: it reports a blocked signal instead of letting it act.
@@ -56,7 +46,7 @@ TStopSignalListener::TStopSignalListener(std::function<void(int)> onSignal)
     thread_ = std::thread([this] { Listen(); });
 }
 
-TStopSignalListener::~TStopSignalListener() {
+StopSignalListener::~StopSignalListener() {
     if (thread_.joinable()) {
         const std::uint64_t one = 1;
         while (::write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
@@ -70,7 +60,7 @@ TStopSignalListener::~TStopSignalListener() {
     }
 }
 
-void TStopSignalListener::Listen() {
+void StopSignalListener::Listen() {
     for (;;) {
         pollfd fds[2] = {{signalFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
@@ -91,4 +81,4 @@ void TStopSignalListener::Listen() {
     }
 }
 
-}  // namespace runner
+}  // namespace platform
