@@ -16,18 +16,7 @@ cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw
 cmake --build "$build" -j "$(nproc)"
 wine_prefix_ready
 
-# The server (user firebird) creates the localhost database, so the folders are open to it.
-work=$(mktemp -d /tmp/dbu-wine-smoke.XXXXXX)
-started_server=0
-finish() {
-  rm -rf "$work"
-  if [ $started_server = 1 ]; then bash "$root/scripts/firebird-server.sh" stop; fi
-}
-trap finish EXIT
-if ! bash "$root/scripts/firebird-server.sh" running; then
-  bash "$root/scripts/firebird-server.sh" start
-  started_server=1
-fi
+wine_test_folder smoke
 
 dir=$work/Кириллица
 mkdir -p "$dir"

@@ -62,3 +62,20 @@ wine_keep_server() {
 wine_stop() {
   wineserver -k 2>/dev/null || true
 }
+
+# wine_test_folder NAME: sets `work` to a fresh folder /tmp/dbu-wine-NAME.XXXXXX, open to the
+# Firebird server's user (it creates the localhost databases there), starts the local Firebird
+# server when none answers, and on exit removes the folder and stops the server it started.
+wine_test_folder() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  work=$(mktemp -d "/tmp/dbu-wine-$1.XXXXXX")
+  chmod 777 "$work"
+  wine_test_started_server=0
+  # shellcheck disable=SC2064
+  trap "rm -rf '$work'; [ \$wine_test_started_server = 0 ] || bash '$root/scripts/firebird-server.sh' stop" EXIT
+  if ! bash "$root/scripts/firebird-server.sh" running; then
+    bash "$root/scripts/firebird-server.sh" start
+    wine_test_started_server=1
+  fi
+}
