@@ -1,4 +1,5 @@
-// The moves of a loaded library; loading and releasing it is the system's (posix/, windows/).
+// The moves of a loaded library and the search for the client library; loading and releasing
+// a library, and where the client library is looked for, are the system's (posix/, windows/).
 #include "platform/Library.h"
 
 namespace platform {
@@ -16,6 +17,18 @@ Library& Library::operator=(Library&& other) noexcept {
         other.handle_ = nullptr;
     }
     return *this;
+}
+
+Library LoadClientLibrary() {
+    PrepareForClientLibrary();
+    Library library;
+    for (const std::string& candidate : ClientLibraryCandidates()) {
+        library = Library::Load(candidate);
+        if (library.IsLoaded()) {
+            break;
+        }
+    }
+    return library;
 }
 
 }  // namespace platform

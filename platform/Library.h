@@ -51,13 +51,17 @@ private:
 // versions keep it in the subfolder "bin"); then fbclient.dll and gds32.dll in the system folder.
 std::vector<std::string> ClientLibraryCandidates();
 
-// Loads the client library from the first candidate that loads (not loaded when none does),
-// after preparing the process for it. POSIX: the character-type locale becomes a UTF-8 one
-// (C.UTF-8, or the environment's when that is UTF-8), since the client library takes file
-// names in that locale's code set and fixes it at its first conversion. Windows: the current
-// folder is taken out of the process's library search (SetDllDirectoryW), so that neither the
-// library nor what it loads later comes from there, and no error box is shown for a library
-// that cannot be loaded.
+// Prepares the process for loading the client library (LoadClientLibrary calls it first).
+// POSIX: the character-type locale becomes a UTF-8 one (C.UTF-8, or the environment's when
+// that is UTF-8), since the client library takes file names in that locale's code set and
+// fixes it at its first conversion. Windows: the current folder is taken out of the process's
+// library search (SetDllDirectoryW), so that neither the library nor what it loads later comes
+// from there.
+void PrepareForClientLibrary();
+
+// Loads the client library from the first of ClientLibraryCandidates() that loads (not loaded
+// when none does), after PrepareForClientLibrary. On Windows no error box is shown for a
+// library that cannot be loaded.
 Library LoadClientLibrary();
 
 }  // namespace platform

@@ -100,16 +100,8 @@ std::vector<std::string> ClientLibraryCandidates() {
     return candidates;
 }
 
-Library LoadClientLibrary() {
+void PrepareForClientLibrary() {
     UseUtf8CharacterType();
-    Library library;
-    for (const std::string& candidate : ClientLibraryCandidates()) {
-        library = Library::Load(candidate);
-        if (library.IsLoaded()) {
-            break;
-        }
-    }
-    return library;
 }
 
 }  // namespace platform

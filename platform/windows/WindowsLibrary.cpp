@@ -167,18 +167,10 @@ std::vector<std::string> ClientLibraryCandidates() {
     return candidates;
 }
 
-Library LoadClientLibrary() {
+void PrepareForClientLibrary() {
     // Libraries that the client library loads later by bare name must not come from the
     // current folder either.
     SetDllDirectoryW(L"");
-    Library library;
-    for (const std::string& candidate : ClientLibraryCandidates()) {
-        library = Library::Load(candidate);
-        if (library.IsLoaded()) {
-            break;
-        }
-    }
-    return library;
 }
 
 }  // namespace platform
